@@ -1,0 +1,64 @@
+// PyInit_velmo: creates the module, its empty docstring and __all__, and registers the classes
+// in their published order. The only symbol the shared object exports.
+#include "classes.hpp"
+
+namespace velmo::py {
+namespace {
+
+PyModuleDef kModule = {PyModuleDef_HEAD_INIT, "velmo", nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+struct Registration {
+    const char* name;
+    PyTypeObject* (*type)();
+};
+
+constexpr Registration kClasses[] = {
+    {"PuyoType", &PyClass<PuyoTypeConstants>::type},
+    {"Rotation", &PyClass<Rotation>::type},
+    {"Hand", &PyClass<Hand>::type},
+    {"Pair", &PyClass<Pair<RegularPuyoType>>::type},
+};
+
+// __all__ as a list, created when the module has none yet.
+Ref all_list(PyObject* module) {
+    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PythonError{};
+        PyErr_Clear();
+        all = check(PyList_New(0));
+        if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) throw PythonError{};
+    }
+    if (!PyList_Check(all.get())) raise(PyExc_TypeError, "'__all__' of module velmo is not a list");
+    return all;
+}
+
+// Lists a name in __all__, then binds it: the docstring goes through the same path as the classes.
+void add_public(PyObject* module, PyObject* all, const char* name, PyObject* value) {
+    const Ref text = check(PyUnicode_FromString(name));
+    if (PyList_Append(all, text.get()) < 0) throw PythonError{};
+    if (PyObject_SetAttrString(module, name, value) < 0) throw PythonError{};
+}
+
+PyObject* init() {
+    Ref module = check(PyModule_Create(&kModule));
+#ifdef Py_GIL_DISABLED
+    // The borrow flags are plain counters: they are only sound while the interpreter lock exists.
+    if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED) < 0) throw PythonError{};
+#endif
+    const Ref all = all_list(module.get());
+    const Ref doc = check(PyUnicode_FromString(""));
+    add_public(module.get(), all.get(), "__doc__", doc.get());
+    for (const auto& registration : kClasses) {
+        PyTypeObject* type = registration.type();
+        if (type == nullptr) throw PythonError{};
+        add_public(module.get(), all.get(), registration.name, reinterpret_cast<PyObject*>(type));
+    }
+    return module.release();
+}
+
+}  // namespace
+}  // namespace velmo::py
+
+PyMODINIT_FUNC PyInit_velmo() {
+    return velmo::py::guarded([] { return velmo::py::init(); }, static_cast<PyObject*>(nullptr));
+}
