@@ -372,6 +372,7 @@ PyObject* call_and_convert(Call&& impl, PyObject* self) {
 // Entry makers
 // ===========================================================================================
 
+// An instance entry's operation: the wrapped value first, then the parameters.
 template <class F>
 struct FnTraits;
 template <class R, class V, class... A>
@@ -379,8 +380,12 @@ struct FnTraits<R (*)(V&, A...)> {
     using Value = std::remove_const_t<V>;
     using Args = std::tuple<std::decay_t<A>...>;
 };
+
+// A class method's operation: only parameters.
+template <class F>
+struct ClassFnTraits;
 template <class R, class... A>
-struct FnTraits<R (*)(A...)> {
+struct ClassFnTraits<R (*)(A...)> {
     using Args = std::tuple<std::decay_t<A>...>;
 };
 
@@ -438,7 +443,7 @@ template <const auto& Sig, auto Impl>
 PyObject* class_method_entry(PyObject* cls, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) noexcept {
     return guarded(
         [&]() -> PyObject* {
-            using Traits = FnTraits<decltype(Impl)>;
+            using Traits = ClassFnTraits<decltype(Impl)>;
             constexpr std::size_t N = std::tuple_size_v<typename Traits::Args>;
             std::array<PyObject*, N> slots{};
             const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
@@ -461,22 +466,22 @@ PyObject* ignoring_class_method_entry(PyObject* cls, PyObject* const*, Py_ssize_
 }
 
 template <Borrow B, const auto& Sig, auto Impl>
-constexpr PyMethodDef method() {
+PyMethodDef method() {
     return {Sig.method, as_cfunction(&method_entry<B, Sig, Impl>), METH_FASTCALL | METH_KEYWORDS, nullptr};
 }
 
 template <Borrow B, auto Impl>
-constexpr PyMethodDef noargs_method(const char* name) {
+PyMethodDef noargs_method(const char* name) {
     return {name, as_cfunction(&noargs_entry<B, Impl>), METH_NOARGS, nullptr};
 }
 
 template <const auto& Sig, auto Impl>
-constexpr PyMethodDef class_method() {
+PyMethodDef class_method() {
     return {Sig.method, as_cfunction(&class_method_entry<Sig, Impl>), METH_FASTCALL | METH_KEYWORDS | METH_CLASS, nullptr};
 }
 
 template <auto Impl>
-constexpr PyMethodDef ignoring_class_method(const char* name) {
+PyMethodDef ignoring_class_method(const char* name) {
     return {name, as_cfunction(&ignoring_class_method_entry<Impl>), METH_FASTCALL | METH_KEYWORDS | METH_CLASS, nullptr};
 }
 
@@ -496,7 +501,7 @@ PyObject* getter_entry(PyObject* self, void*) noexcept {
 }
 
 template <auto Impl>
-constexpr PyGetSetDef getter(const char* name) {
+PyGetSetDef getter(const char* name) {
     return {name, &getter_entry<Impl>, nullptr, nullptr, nullptr};
 }
 

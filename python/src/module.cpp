@@ -1,6 +1,10 @@
 // PyInit_velmo: creates the module, its empty docstring and __all__, and registers the classes
 // in their published order. The only symbol the shared object exports.
+#include <cstdlib>
+#include <string>
+
 #include "classes.hpp"
+#include "field/cpu_path.hpp"
 
 namespace velmo::py {
 namespace {
@@ -13,10 +17,14 @@ struct Registration {
 };
 
 constexpr Registration kClasses[] = {
+    {"Field", &PyClass<BitField>::type},
+    {"ArrayField", &PyClass<ArrayField<RegularPuyoType>>::type},
     {"PuyoType", &PyClass<PuyoTypeConstants>::type},
+    {"ChainResult", &PyClass<ChainResult>::type},
     {"Rotation", &PyClass<Rotation>::type},
     {"Hand", &PyClass<Hand>::type},
     {"Pair", &PyClass<Pair<RegularPuyoType>>::type},
+    {"FoundChain", &PyClass<FoundChain>::type},
 };
 
 // __all__ as a list, created when the module has none yet.
@@ -39,12 +47,33 @@ void add_public(PyObject* module, PyObject* all, const char* name, PyObject* val
     if (PyObject_SetAttrString(module, name, value) < 0) throw PythonError{};
 }
 
+// VELMO_CPU_PATH=portable (or another path name) pins the bit field's processor path for this
+// process, so that one machine can check every path it supports. An unusable value only warns.
+void apply_cpu_path_override() {
+    const char* wanted = std::getenv("VELMO_CPU_PATH");
+    if (wanted == nullptr || *wanted == '\0') return;
+    std::string known;
+    for (const CpuPath path : supported_cpu_paths()) {
+        if (to_text(path) == wanted) {
+            force_cpu_path(path);
+            return;
+        }
+        known += known.empty() ? "" : ", ";
+        known += to_text(path);
+    }
+    if (PyErr_WarnFormat(PyExc_RuntimeWarning, 1, "VELMO_CPU_PATH=%s is not a processor path of this machine (%s)",
+                         wanted, known.c_str()) < 0) {
+        throw PythonError{};
+    }
+}
+
 PyObject* init() {
     Ref module = check(PyModule_Create(&kModule));
 #ifdef Py_GIL_DISABLED
     // The borrow flags are plain counters: they are only sound while the interpreter lock exists.
     if (PyUnstable_Module_SetGIL(module.get(), Py_MOD_GIL_USED) < 0) throw PythonError{};
 #endif
+    apply_cpu_path_override();
     const Ref all = all_list(module.get());
     const Ref doc = check(PyUnicode_FromString(""));
     add_public(module.get(), all.get(), "__doc__", doc.get());

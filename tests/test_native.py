@@ -1,0 +1,38 @@
+"""The core's own C++ tests, built with CMake and run here so that one command runs everything."""
+
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parent.parent
+BINARIES = ["velmo_core_tests", "velmo_core_allocation_tests"]
+
+
+@pytest.fixture(scope="session")
+def core_tests(tmp_path_factory):
+    if shutil.which("cmake") is None:
+        pytest.skip("cmake is not installed")
+    build = tmp_path_factory.mktemp("core-tests")
+    generator = ["-G", "Ninja"] if shutil.which("ninja") else []
+    configure = ["cmake", "-S", str(ROOT), "-B", str(build), *generator, "-DVELMO_BUILD_PYTHON=OFF", "-DVELMO_BUILD_CORE_TESTS=ON"]
+    subprocess.run(configure, check=True, capture_output=True)
+    subprocess.run(["cmake", "--build", str(build), "--parallel", str(os.cpu_count() or 2), "--target", *BINARIES], check=True, capture_output=True)
+    return build / "core" / "tests"
+
+
+@pytest.mark.parametrize("binary", BINARIES)
+def test_core_binary_passes(core_tests, binary):
+    result = subprocess.run([str(core_tests / binary)], capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_every_processor_path_gives_the_same_results():
+    """The Python-level chain and search tests again, on the portable path."""
+    env = dict(os.environ, VELMO_CPU_PATH="portable")
+    tests = [str(ROOT / "tests" / name) for name in ("test_chains.py", "test_search.py", "test_fields.py")]
+    result = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", *tests], env=env, capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout[-3000:]
