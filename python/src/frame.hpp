@@ -487,17 +487,23 @@ PyMethodDef ignoring_class_method(const char* name) {
 
 inline constexpr PyMethodDef kEndOfMethods = {nullptr, nullptr, 0, nullptr};
 
-// A read-only attribute: `R impl(const T& value)`, under a shared borrow.
-template <auto Impl>
-PyObject* getter_entry(PyObject* self, void*) noexcept {
+// A read-only operation under a shared borrow: `R impl(const T& value, extra...)`.
+template <auto Impl, class... Extra>
+PyObject* shared_read_entry(PyObject* self, Extra... extra) noexcept {
     return guarded(
         [&]() -> PyObject* {
             using T = typename FnTraits<decltype(Impl)>::Value;
             auto* object = object_cast<T>(self);
             SharedBorrow borrow(object->borrow_flag);
-            return to_python(Impl(object->value()), self).release();
+            return to_python(Impl(object->value(), extra...), self).release();
         },
         static_cast<PyObject*>(nullptr));
+}
+
+// A read-only attribute: `R impl(const T& value)`.
+template <auto Impl>
+PyObject* getter_entry(PyObject* self, void*) noexcept {
+    return shared_read_entry<Impl>(self);
 }
 
 template <auto Impl>
@@ -507,30 +513,16 @@ PyGetSetDef getter(const char* name) {
 
 inline constexpr PyGetSetDef kEndOfGetters = {nullptr, nullptr, nullptr, nullptr, nullptr};
 
-// repr / str: `std::string impl(const T& value)`, under a shared borrow.
+// repr / str: `std::string impl(const T& value)`.
 template <auto Impl>
 PyObject* text_entry(PyObject* self) noexcept {
-    return guarded(
-        [&]() -> PyObject* {
-            using T = typename FnTraits<decltype(Impl)>::Value;
-            auto* object = object_cast<T>(self);
-            SharedBorrow borrow(object->borrow_flag);
-            return to_python(Impl(object->value()), self).release();
-        },
-        static_cast<PyObject*>(nullptr));
+    return shared_read_entry<Impl>(self);
 }
 
-// Sequence item: `R impl(const T& value, Py_ssize_t index)`, under a shared borrow.
+// Sequence item: `R impl(const T& value, Py_ssize_t index)`.
 template <auto Impl>
 PyObject* item_entry(PyObject* self, Py_ssize_t index) noexcept {
-    return guarded(
-        [&]() -> PyObject* {
-            using T = typename FnTraits<decltype(Impl)>::Value;
-            auto* object = object_cast<T>(self);
-            SharedBorrow borrow(object->borrow_flag);
-            return to_python(Impl(object->value(), index), self).release();
-        },
-        static_cast<PyObject*>(nullptr));
+    return shared_read_entry<Impl>(self, index);
 }
 
 // A constructor that parses its arguments: `T impl(std::span<PyObject* const> extra_positional)`.
