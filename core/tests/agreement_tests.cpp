@@ -93,6 +93,11 @@ std::vector<BitField> sample_fields() {
         fields.push_back(BitField::from_planes(planes[0], planes[1] & ~walls_inside, planes[2]));
     }
     for (int i = 0; i < 12; ++i) fields.push_back(velmo_test::build_chain_field(random, 8 + i, 4000));
+    // Settled stacks of colours and ojama: their chains take the shorter gravity of a path that
+    // has one, both with one run of emptied rows per column and with several.
+    for (int i = 0; i < 300; ++i) {
+        fields.push_back(velmo_test::random_stacked_field(random, {BitPuyoType::Red, BitPuyoType::Blue, BitPuyoType::Yellow, BitPuyoType::Green, BitPuyoType::Ojama}, 3 + i % 11));
+    }
     return fields;
 }
 
@@ -114,6 +119,7 @@ TEST(cpu_paths_are_listed_and_switchable) {
     }
     CHECK_EQ(to_text(CpuPath::Portable), std::string_view("portable"));
     CHECK_EQ(to_text(CpuPath::Bmi2Avx2), std::string_view("bmi2-avx2"));
+    CHECK_EQ(to_text(CpuPath::Avx512), std::string_view("avx512"));
     std::printf("cpu paths:");
     for (const CpuPath path : paths) std::printf(" %s", std::string(to_text(path)).c_str());
     std::printf("\n");

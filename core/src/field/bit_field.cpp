@@ -39,7 +39,14 @@ ChainResult BitField::run_chain() {
 }
 
 std::vector<FoundChain> BitField::find_chain_by_removal() const {
+    // One allocation for the whole list: every trial starts from a colour cell next to an empty
+    // cell, so their count bounds the number of found chains.
+    const u128 empty = ~occupancy();
+    const u128 near_empty = ((empty >> 1) & bit_layout::kLaneNotTopBit) | ((empty << 1) & bit_layout::kLaneNotBottomBit) |
+                            (empty << 16) | (empty >> 16);
+    const u128 candidates = planes_.p2 & near_empty;
     std::vector<FoundChain> found;
+    found.reserve(static_cast<std::size_t>(__builtin_popcountll(low64(candidates)) + __builtin_popcountll(high64(candidates))));
     const bit_kernels::FoundChainSink append = [](void* context, const bit_kernels::FoundChainRecord& record) {
         static_cast<std::vector<FoundChain>*>(context)->push_back(FoundChain{
             record.removed, static_cast<BitPuyoType>(record.color_code), BitField(record.field), record.score, record.chain});

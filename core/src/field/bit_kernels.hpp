@@ -54,6 +54,7 @@ struct KernelTable {
 // Each is null when the build has no code for that path.
 const KernelTable* portable_kernels();
 const KernelTable* bmi2_avx2_kernels();
+const KernelTable* avx512_kernels();
 
 // The table of the active path.
 const KernelTable& active_kernels();

@@ -1,6 +1,6 @@
-// The BMI2/AVX2 path (x86-64 only; this unit alone is compiled with those instruction sets). Two
-// colours share one 256-bit vector, one per 128-bit half, so the neighbour shifts are single
-// instructions: rows move by 16-bit element shifts, columns by byte shifts within each half.
+// The BMI2/AVX2 path (x86-64 only; this unit alone is compiled with those instruction sets). A
+// mask is one 128-bit vector, so the neighbour shifts are single instructions: rows move by
+// 16-bit element shifts, columns by byte shifts.
 // Gravity gathers and scatters each 64-bit half with PEXT/PDEP; the per-lane counts use nibble
 // lookup tables on byte vectors.
 #include "bit_kernels_impl.hpp"
@@ -17,8 +17,6 @@ namespace {
 
 struct Bmi2Avx2Ops {
     using W = __m128i;
-    using V = __m256i;
-    static constexpr unsigned kColorsPerVector = 2;
     static constexpr bool kCompactsAnyHolesAtOnce = true;
 
     static std::uint64_t low_word(W v) { return static_cast<std::uint64_t>(_mm_cvtsi128_si64(v)); }
@@ -31,30 +29,12 @@ struct Bmi2Avx2Ops {
     static u128 store(W v) { return (static_cast<u128>(high_word(v)) << 64) | low_word(v); }
     static W zero() { return _mm_setzero_si128(); }
 
-    // Low half: the colour with p0 clear (RED, YELLOW); high half: p0 set (BLUE, GREEN).
-    template <class Planes>
-    static V colour_planes(const Planes& planes, unsigned pass) {
-        const W region = load(bit_layout::kConnectionRegion);
-        const V colored = _mm256_broadcastsi128_si256(planes.p2 & region);
-        const V p0_matches = _mm256_broadcastsi128_si256(planes.p0) ^ _mm256_set_epi64x(0, 0, -1, -1);
-        const V p1 = _mm256_broadcastsi128_si256(planes.p1);
-        return colored & p0_matches & (pass == 0 ? ~p1 : p1);
-    }
-    static std::uint8_t color_code(unsigned pass, unsigned i) { return static_cast<std::uint8_t>(4 + 2 * pass + i); }
-    static W lane(V v, unsigned i) { return i == 0 ? _mm256_castsi256_si128(v) : _mm256_extracti128_si256(v, 1); }
-    static W merge(V v) { return _mm256_castsi256_si128(v) | _mm256_extracti128_si256(v, 1); }
-
-    // Rows move by 16-bit element shifts, columns by byte shifts within each 128-bit half.
+    // Rows move by 16-bit element shifts, columns by byte shifts of the whole 128-bit value.
     static W up(W v) { return _mm_srli_epi16(v, 1); }
     static W down(W v) { return _mm_slli_epi16(v, 1); }
     static W left(W v) { return _mm_bslli_si128(v, 2); }
     static W right(W v) { return _mm_bsrli_si128(v, 2); }
-    static V up(V v) { return _mm256_srli_epi16(v, 1); }
-    static V down(V v) { return _mm256_slli_epi16(v, 1); }
-    static V left(V v) { return _mm256_bslli_epi128(v, 2); }
-    static V right(V v) { return _mm256_bsrli_epi128(v, 2); }
     static bool is_zero(W v) { return _mm_testz_si128(v, v) != 0; }
-    static bool is_zero(V v) { return _mm256_testz_si256(v, v) != 0; }
 
     static unsigned popcount64(std::uint64_t v) { return static_cast<unsigned>(_mm_popcnt_u64(v)); }
     static unsigned popcount(W v) { return popcount64(low_word(v)) + popcount64(high_word(v)); }

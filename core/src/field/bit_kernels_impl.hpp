@@ -4,16 +4,19 @@
 // another's. For that reason everything here is a member of the template, and the code calls
 // only compiler builtins and `Ops`, never an inline function shared with other units.
 //
-// `Ops` provides, for its 128-bit mask type W and its vector V of several colour masks:
-//   load(u128) / store(W), zero(), W and V support &, |, ^, ~
-//   up/down/left/right(W or V)   the four neighbour shifts, never crossing a lane
-//   is_zero(W or V), popcount(W), first_seed(W)
-//   kColorsPerVector, colour_planes(planes, pass), color_code(pass, i), lane(V, i), merge(V)
+// `Ops` provides, for its 128-bit mask type W:
+//   load(u128) / store(W), zero(), W supports &, |, ^, ~
+//   up/down/left/right(W)        the four neighbour shifts, never crossing a lane
+//   is_zero(W), popcount(W), popcount64(u64), first_seed(W)
 //   lane_span(W)                 per lane: the bits from 0 up to its highest set bit
-//   compact(planes, holes)       per lane: remove the hole bits of the counted area (gravity)
+//   compact(planes, kept)        per lane: keep the counted area's bits at `kept` positions,
+//                                packed to the bottom of the lane (gravity)
 //   kCompactsAnyHolesAtOnce      whether compact costs the same for any number of holes
+// and may provide settled(planes) and close_single_runs(planes, cleared), a shorter gravity for
+// the chain loop (see the AVX-512 path).
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 
 #include "../chain/gradual_chain_score_calculator.hpp"
@@ -25,10 +28,8 @@ namespace velmo::bit_kernels {
 template <class Ops>
 struct Kernels {
     using W = typename Ops::W;
-    using V = typename Ops::V;
-    static constexpr unsigned kColorsPerVector = Ops::kColorsPerVector;
-    static constexpr unsigned kPasses = 4 / kColorsPerVector;
-    // A colour with fewer vanishing cells than two minimal groups is a single group.
+    // A colour with fewer vanishing cells than two minimal groups is a single group; so is the
+    // whole step when all colours together vanish fewer.
     static constexpr unsigned kCellsOfTwoGroups = 8;
 
     struct Planes {
@@ -65,6 +66,18 @@ struct Kernels {
         planes.p2 = planes.p2 & keep;
     }
 
+    static W cells_of_code(const Planes& planes, unsigned code) {
+        const W p0 = (code & 1) != 0 ? planes.p0 : ~planes.p0;
+        const W p1 = (code & 2) != 0 ? planes.p1 : ~planes.p1;
+        const W p2 = (code & 4) != 0 ? planes.p2 : ~planes.p2;
+        return p0 & p1 & p2;
+    }
+
+    static unsigned code_at(const Planes& planes, W cell) {
+        return (Ops::is_zero(planes.p0 & cell) ? 0u : 1u) | (Ops::is_zero(planes.p1 & cell) ? 0u : 2u) |
+               (Ops::is_zero(planes.p2 & cell) ? 0u : 4u);
+    }
+
     // --- gravity -------------------------------------------------------------------------------
 
     // In every lane, the empty cells at or below the highest ojama or colour cell are holes; the
@@ -74,19 +87,29 @@ struct Kernels {
     // cell instead while no WALL cell lies inside the counted area: the empty cells above a
     // column's highest puyo then have only empty cells above them, so closing over them moves
     // nothing but zeros, and the span of the highest puyo need not be computed.
+    static bool walls_inside(const Planes& planes) {
+        return !Ops::is_zero(planes.p1 & ~(planes.p0 | planes.p2) & Ops::load(bit_layout::kCountedArea));
+    }
+
     static void drop(Planes& planes) {
-        const W puyo = planes.p0 | planes.p2;
-        const W empty = ~(puyo | planes.p1);
         if constexpr (Ops::kCompactsAnyHolesAtOnce) {
-            const W walls_inside = planes.p1 & ~puyo & Ops::load(bit_layout::kCountedArea);
-            if (Ops::is_zero(walls_inside)) [[likely]] {
-                Ops::compact(planes, empty);
+            if (!walls_inside(planes)) [[likely]] {
+                Ops::compact(planes, ~(planes.p0 | planes.p1 | planes.p2));
                 return;
             }
         }
-        const W holes = Ops::lane_span(puyo) & empty;
+        const W puyo = planes.p0 | planes.p2;
+        const W holes = Ops::lane_span(puyo) & ~(puyo | planes.p1);
         if (Ops::is_zero(holes)) return;
         Ops::compact(planes, holes);
+    }
+
+    // Empties `cleared` and lets everything fall, on a path that closes over every empty cell
+    // and a field without WALL cells inside the counted area. The cleared cells become holes
+    // themselves, and the compaction drops whatever a hole holds, so the planes need not be
+    // cleared first: gravity then starts from planes that are already at hand.
+    static void clear_and_drop_without_inner_walls(Planes& planes, W cleared) {
+        Ops::compact(planes, ~(planes.p0 | planes.p1 | planes.p2) | cleared);
     }
 
     static void drop_entry(BitPlanes& field) {
@@ -132,21 +155,32 @@ struct Kernels {
         }
     };
 
-    // The cells of the colours of L that belong to groups of 4 or more (none: all zero).
-    // D2 holds the cells with at least two same-coloured neighbours; W the cells with three, and
-    // the D2 cells next to another D2 cell. A group of 3 or fewer has no W cell, while every cell
-    // of a larger group is a W cell or next to one. Computed without a branch: both passes run
-    // side by side and only their union is tested.
-    static V find_vanishing(V L) {
-        const V u = Ops::up(L), d = Ops::down(L), l = Ops::left(L), r = Ops::right(L);
-        const V vertical = u | d;
-        const V horizontal = l | r;
-        const V middle_of_column = L & u & d;
-        const V middle_of_row = L & l & r;
-        const V d2 = middle_of_column | middle_of_row | (L & vertical & horizontal);
-        const V w = (middle_of_row & vertical) | (middle_of_column & horizontal) |
-                    (d2 & (Ops::down(d2) | Ops::left(d2) | Ops::up(d2) | Ops::right(d2)));
-        return L & (w | Ops::up(w) | Ops::down(w) | Ops::left(w) | Ops::right(w));
+    // The cells of all groups of 4 or more (none: all zero), every colour at once. Two cells are
+    // linked when they are neighbours in the connection region with the same colour code, so the
+    // four link masks below (same colour as the cell above, below, to the left, to the right)
+    // carry everything the detection needs and no colour has to be treated on its own.
+    //
+    // D2 holds the cells with at least two links; W the cells with three, and the D2 cells linked
+    // to another D2 cell. A group of 3 or fewer has no W cell, while every cell of a larger group
+    // is a W cell or linked to one.
+    static W find_vanishing(const Planes& planes) {
+        const W colored = planes.p2 & Ops::load(bit_layout::kConnectionRegion);
+        // Two colour cells have the same colour when their p0 and p1 bits agree (both have p2).
+        const W link_up = colored & Ops::up(colored) & ~(planes.p0 ^ Ops::up(planes.p0)) & ~(planes.p1 ^ Ops::up(planes.p1));
+        const W link_left =
+            colored & Ops::left(colored) & ~(planes.p0 ^ Ops::left(planes.p0)) & ~(planes.p1 ^ Ops::left(planes.p1));
+        const W link_down = Ops::down(link_up);      // the cell below links up to this one
+        const W link_right = Ops::right(link_left);  // the cell to the right links left to this one
+        const W vertical = link_up | link_down;
+        const W horizontal = link_left | link_right;
+        const W middle_of_column = link_up & link_down;
+        const W middle_of_row = link_left & link_right;
+        const W d2 = middle_of_column | middle_of_row | (vertical & horizontal);
+        const W linked_d2 = (link_down & Ops::down(d2)) | (link_left & Ops::left(d2)) | (link_up & Ops::up(d2)) |
+                            (link_right & Ops::right(d2));
+        const W w = (middle_of_row & vertical) | (middle_of_column & horizontal) | (d2 & linked_d2);
+        return w | (link_up & Ops::up(w)) | (link_down & Ops::down(w)) | (link_left & Ops::left(w)) |
+               (link_right & Ops::right(w));
     }
 
     // Splits one colour's vanishing cells into groups for the receiver.
@@ -165,31 +199,37 @@ struct Kernels {
         }
     }
 
+    // Reports the groups of the vanishing cells `vanishing` (not empty). Fewer than 8 cells in
+    // all are one group, whose colour is read from any of its cells.
+    template <class Receiver>
+    static void report_step(const Planes& planes, W vanishing, Receiver& receiver) {
+        const unsigned count = Ops::popcount(vanishing);
+        if (count < kCellsOfTwoGroups) [[likely]] {
+            const unsigned code = 4u | (Ops::is_zero(planes.p0 & vanishing) ? 0u : 1u) | (Ops::is_zero(planes.p1 & vanishing) ? 0u : 2u);
+            receiver.add_single(count, static_cast<std::uint8_t>(code));
+            return;
+        }
+        const W region = Ops::load(bit_layout::kConnectionRegion);
+#pragma GCC unroll 4
+        for (unsigned code = 4; code < 8; ++code) {
+            const W color_cells = cells_of_code(planes, code) & region;
+            report_groups(vanishing & color_cells, color_cells, static_cast<std::uint8_t>(code), receiver);
+        }
+    }
+
+    // The ojama cells that touch a vanishing cell, in the counted area.
+    static W touched_ojama(const Planes& planes, W vanishing) {
+        const W ojama = planes.p0 & ~planes.p1 & ~planes.p2;
+        return with_neighbours(vanishing) & ojama & Ops::load(bit_layout::kCountedArea);
+    }
+
     // Empties every group of 4 or more in the connection region and the ojama touching them.
     template <class Receiver>
     static bool vanish(Planes& planes, Receiver& receiver) {
-        V colors[kPasses];
-        V vanishing[kPasses];
-        W vanishing_all = Ops::zero();
-#pragma GCC unroll 4
-        for (unsigned pass = 0; pass < kPasses; ++pass) {
-            colors[pass] = Ops::colour_planes(planes, pass);
-            vanishing[pass] = find_vanishing(colors[pass]);
-            vanishing_all = vanishing_all | Ops::merge(vanishing[pass]);
-        }
-        if (Ops::is_zero(vanishing_all)) return false;
-        if constexpr (Receiver::kWantsGroups) {
-#pragma GCC unroll 4
-            for (unsigned pass = 0; pass < kPasses; ++pass) {
-#pragma GCC unroll 4
-                for (unsigned i = 0; i < kColorsPerVector; ++i) {
-                    report_groups(Ops::lane(vanishing[pass], i), Ops::lane(colors[pass], i), Ops::color_code(pass, i), receiver);
-                }
-            }
-        }
-        const W ojama = planes.p0 & ~planes.p1 & ~planes.p2;
-        const W touched_ojama = with_neighbours(vanishing_all) & ojama & Ops::load(bit_layout::kCountedArea);
-        clear(planes, vanishing_all | touched_ojama);
+        const W vanishing = find_vanishing(planes);
+        if (Ops::is_zero(vanishing)) return false;
+        if constexpr (Receiver::kWantsGroups) report_step(planes, vanishing, receiver);
+        clear(planes, vanishing | touched_ojama(planes, vanishing));
         return true;
     }
 
@@ -221,20 +261,53 @@ struct Kernels {
 
     // Vanish, commit, drop, until an iteration changes nothing. An iteration that vanished
     // something has fewer colour cells afterwards (gravity keeps every bit), so only an iteration
-    // without a group needs the comparison.
+    // without a group needs the comparison. Gravity moves cells only within the counted area, so
+    // whether a WALL cell lies inside it holds for the whole chain and is decided once.
     static void chain(Planes& planes, ChainTally& tally) {
         tally.num_steps = 0;
         tally.score = 0;
+        if constexpr (Ops::kCompactsAnyHolesAtOnce) {
+            if (!walls_inside(planes)) [[likely]] {
+                chain_loop<true>(planes, tally);
+                return;
+            }
+        }
+        chain_loop<false>(planes, tally);
+    }
+
+    static constexpr bool kClosesSingleRuns = requires(Planes& planes, W cells) {
+        { Ops::settled(planes) } -> std::same_as<bool>;
+        { Ops::close_single_runs(planes, cells) } -> std::same_as<bool>;
+    };
+
+    template <bool kWithoutInnerWalls>
+    static void chain_loop(Planes& planes, ChainTally& tally) {
+        // Only a path with the shorter gravity tracks whether the field is settled.
+        bool settled = false;
+        if constexpr (kWithoutInnerWalls && kClosesSingleRuns) settled = Ops::settled(planes);
         for (unsigned iteration = 0; iteration < kMaxChainIterations; ++iteration) {
-            StepTally step;
-            if (vanish(planes, step)) {
+            const W vanishing = find_vanishing(planes);
+            if (!Ops::is_zero(vanishing)) {
+                StepTally step;
+                report_step(planes, vanishing, step);
                 commit(step, tally);
-                drop(planes);
+                const W cleared = vanishing | touched_ojama(planes, vanishing);
+                if constexpr (kWithoutInnerWalls) {
+                    if constexpr (kClosesSingleRuns) {
+                        if (settled && Ops::close_single_runs(planes, cleared)) [[likely]] continue;
+                        settled = true;  // what the full gravity below leaves
+                    }
+                    clear_and_drop_without_inner_walls(planes, cleared);
+                } else {
+                    clear(planes, cleared);
+                    drop(planes);
+                }
                 continue;
             }
             const Planes before = planes;
             drop(planes);
             if (same(planes, before)) return;
+            settled = true;
         }
     }
 
@@ -245,18 +318,6 @@ struct Kernels {
     }
 
     // --- the chain search ----------------------------------------------------------------------
-
-    static W cells_of_code(const Planes& planes, unsigned code) {
-        const W p0 = (code & 1) != 0 ? planes.p0 : ~planes.p0;
-        const W p1 = (code & 2) != 0 ? planes.p1 : ~planes.p1;
-        const W p2 = (code & 4) != 0 ? planes.p2 : ~planes.p2;
-        return p0 & p1 & p2;
-    }
-
-    static unsigned code_at(const Planes& planes, W cell) {
-        return (Ops::is_zero(planes.p0 & cell) ? 0u : 1u) | (Ops::is_zero(planes.p1 & cell) ? 0u : 2u) |
-               (Ops::is_zero(planes.p2 & cell) ? 0u : 4u);
-    }
 
     // Every colour group touching an empty cell is removed on a copy, the copy falls and chains;
     // the chains that score are reported. Groups are tried by their first candidate cell, high

@@ -1,6 +1,6 @@
-// The portable path: plain 64-bit integer code that runs on any processor. Two colours travel
-// side by side as a pair of 128-bit values; lane counts use SWAR arithmetic, and gravity removes
-// the hole bits of each lane one by one instead of gathering and scattering.
+// The portable path: plain 64-bit integer code that runs on any processor. The masks are 128-bit
+// integers; lane counts use SWAR arithmetic, and gravity removes the hole bits of each lane one by
+// one instead of gathering and scattering.
 #include "bit_kernels_impl.hpp"
 
 namespace velmo::bit_kernels {
@@ -8,41 +8,17 @@ namespace {
 
 struct PortableOps {
     using W = u128;
-    struct V {
-        u128 first;   // the pass's colour whose p0 bit is clear
-        u128 second;  // the pass's colour whose p0 bit is set
-        friend V operator&(V a, V b) { return {a.first & b.first, a.second & b.second}; }
-        friend V operator|(V a, V b) { return {a.first | b.first, a.second | b.second}; }
-    };
-    static constexpr unsigned kColorsPerVector = 2;
     static constexpr bool kCompactsAnyHolesAtOnce = false;  // it removes holes one by one
 
     static W load(u128 v) { return v; }
     static u128 store(W v) { return v; }
     static W zero() { return 0; }
 
-    // Pass 0: RED (code 4) and BLUE (5); pass 1: YELLOW (6) and GREEN (7).
-    template <class Planes>
-    static V colour_planes(const Planes& planes, unsigned pass) {
-        const u128 colored = planes.p2 & bit_layout::kConnectionRegion;
-        const u128 p1_matches = pass == 0 ? ~planes.p1 : planes.p1;
-        const u128 base = colored & p1_matches;
-        return {base & ~planes.p0, base & planes.p0};
-    }
-    static std::uint8_t color_code(unsigned pass, unsigned i) { return static_cast<std::uint8_t>(4 + 2 * pass + i); }
-    static W lane(V v, unsigned i) { return i == 0 ? v.first : v.second; }
-    static W merge(V v) { return v.first | v.second; }
-
     static W up(W v) { return (v >> 1) & bit_layout::kLaneNotTopBit; }
     static W down(W v) { return (v << 1) & bit_layout::kLaneNotBottomBit; }
     static W left(W v) { return v << 16; }
     static W right(W v) { return v >> 16; }
-    static V up(V v) { return {up(v.first), up(v.second)}; }
-    static V down(V v) { return {down(v.first), down(v.second)}; }
-    static V left(V v) { return {left(v.first), left(v.second)}; }
-    static V right(V v) { return {right(v.first), right(v.second)}; }
     static bool is_zero(W v) { return v == 0; }
-    static bool is_zero(V v) { return (v.first | v.second) == 0; }
 
     static unsigned popcount(W v) { return popcount64(static_cast<std::uint64_t>(v)) + popcount64(static_cast<std::uint64_t>(v >> 64)); }
     // The lowest set bit of the high word if there is one, else of the low word.

@@ -9,24 +9,30 @@
 namespace velmo {
 namespace {
 
-constexpr std::size_t kNumCpuPaths = 2;
+constexpr std::size_t kNumCpuPaths = 3;
 
 const bit_kernels::KernelTable* kernels_of(CpuPath path) {
     switch (path) {
         case CpuPath::Portable: return bit_kernels::portable_kernels();
         case CpuPath::Bmi2Avx2: return bit_kernels::bmi2_avx2_kernels();
+        case CpuPath::Avx512: return bit_kernels::avx512_kernels();
     }
     return nullptr;
 }
 
+// Called only while the supported paths are first built (under the function-local static's
+// one-time initialisation), so the processor's features are read once, on one thread.
 bool processor_runs(CpuPath path) {
 #if defined(__x86_64__)
     __builtin_cpu_init();
     const bool bmi2_avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
                            __builtin_cpu_supports("popcnt");
+    const bool avx512 = bmi2_avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512bitalg");
     switch (path) {
         case CpuPath::Portable: return true;
         case CpuPath::Bmi2Avx2: return bmi2_avx2;
+        case CpuPath::Avx512: return avx512;
     }
     return false;
 #else
@@ -43,7 +49,7 @@ struct SupportedPaths {
 const SupportedPaths& supported() {
     static const SupportedPaths paths = [] {
         SupportedPaths found;
-        for (const CpuPath path : {CpuPath::Portable, CpuPath::Bmi2Avx2}) {
+        for (const CpuPath path : {CpuPath::Portable, CpuPath::Bmi2Avx2, CpuPath::Avx512}) {
             if (kernels_of(path) != nullptr && processor_runs(path)) found.paths[found.count++] = path;
         }
         return found;

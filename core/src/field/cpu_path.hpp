@@ -11,14 +11,16 @@ namespace velmo {
 
 enum class CpuPath : std::uint8_t {
     Portable,  // plain 64-bit integer code, any processor
-    Bmi2Avx2,  // x86-64 with BMI2 bit gather/scatter, POPCNT and AVX2 (two colours per vector)
+    Bmi2Avx2,  // x86-64 with BMI2 bit gather/scatter, POPCNT and AVX2
+    Avx512,    // x86-64 with the above and AVX-512F/VL/BW/BITALG (ternary logic, 16-bit popcount)
 };
 
-// "portable", "bmi2-avx2".
+// "portable", "bmi2-avx2", "avx512".
 constexpr std::string_view to_text(CpuPath path) {
     switch (path) {
         case CpuPath::Portable: return "portable";
         case CpuPath::Bmi2Avx2: return "bmi2-avx2";
+        case CpuPath::Avx512: return "avx512";
     }
     return "portable";
 }
