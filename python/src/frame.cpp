@@ -32,7 +32,9 @@ PyObject* g_borrow_mut_error = nullptr;
 void set_panic(const char* text) noexcept {
     PyObject* type = panic_exception();
     if (type == nullptr) return;  // creating the class failed; its error is set
-    PyErr_SetObject(type, Ref::steal(PyUnicode_FromString(text)).get());
+    const Ref message = Ref::steal(PyUnicode_FromString(text));
+    if (!message) return;  // the MemoryError of building the text stands
+    PyErr_SetObject(type, message.get());
 }
 
 std::string function_name(const char* cls, const char* method) {
