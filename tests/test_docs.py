@@ -70,7 +70,8 @@ def blocks_of(page: Path) -> list[Block]:
 # ---------------------------------------------------------------------------------------------
 
 INSTALL_COMMANDS = ("pip install", "pip wheel", "python -m build")
-SUITE_COMMANDS = ("python -m pytest",)
+# The suite and its sanitized and fuzzing runs are what CI runs around these docs.
+SUITE_COMMANDS = ("python -m pytest", "tools/run_sanitized.sh", "VELMO_SANITIZE_CXX=", "VELMO_PROPERTY_SCALE=", "fuzz/run_fuzz.sh")
 
 
 def shell_commands(block: Block) -> list[str]:
