@@ -395,6 +395,16 @@ Tuple convert_slots(const std::array<PyObject*, N>& slots, std::index_sequence<I
     return Tuple{FromPython<std::tuple_element_t<I, Tuple>>::convert(slots[I])...};
 }
 
+// Parses a vectorcall's arguments against `sig` and converts them into the tuple `Args`.
+template <class Args, const auto& Sig>
+Args parse_and_convert(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    constexpr std::size_t N = std::tuple_size_v<Args>;
+    std::array<PyObject*, N> slots{};
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    parse_arguments(Sig, args, nargs, VectorKeywords{kwnames, args + nargs}, slots);
+    return convert_slots<Args>(slots, std::make_index_sequence<N>{});
+}
+
 template <class Fn>
 PyCFunction as_cfunction(Fn fn) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(fn));
@@ -409,11 +419,7 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
             using T = typename Traits::Value;
             auto* object = object_cast<T>(self);
             BorrowGuard<B> borrow(object->borrow_flag);
-            constexpr std::size_t N = std::tuple_size_v<typename Traits::Args>;
-            std::array<PyObject*, N> slots{};
-            const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-            parse_arguments(Sig, args, nargs, VectorKeywords{kwnames, args + nargs}, slots);
-            auto converted = convert_slots<typename Traits::Args>(slots, std::make_index_sequence<N>{});
+            auto converted = parse_and_convert<typename Traits::Args, Sig>(args, nargsf, kwnames);
             return call_and_convert(
                 [&]() -> decltype(auto) {
                     return std::apply(
@@ -444,11 +450,7 @@ PyObject* class_method_entry(PyObject* cls, PyObject* const* args, Py_ssize_t na
     return guarded(
         [&]() -> PyObject* {
             using Traits = ClassFnTraits<decltype(Impl)>;
-            constexpr std::size_t N = std::tuple_size_v<typename Traits::Args>;
-            std::array<PyObject*, N> slots{};
-            const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
-            parse_arguments(Sig, args, nargs, VectorKeywords{kwnames, args + nargs}, slots);
-            auto converted = convert_slots<typename Traits::Args>(slots, std::make_index_sequence<N>{});
+            auto converted = parse_and_convert<typename Traits::Args, Sig>(args, nargsf, kwnames);
             return call_and_convert(
                 [&]() -> decltype(auto) {
                     return std::apply([](auto&&... a) -> decltype(auto) { return Impl(std::move(a)...); },
