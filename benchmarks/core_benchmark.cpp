@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     using Kernels = bit_kernels::KernelTable;
     const auto n = static_cast<int>(fields.size());
     const char* chain_names[2] = {"chain 19 (first), ChainResult", "chain 19 (second), ChainResult"};
-    const char* kernel_names[2] = {"chain 19 (first), score only", "chain 19 (second), score only"};
+    const char* kernel_names[2] = {"chain 19 (first), kernel only", "chain 19 (second), kernel only"};
     for (int c = 0; c < 2; ++c) {
         const BitField start = chains[c];
         add(chain_names[c], best_of(20000, 1, [&](const Kernels&) {
@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
             }));
         add(kernel_names[c], best_of(20000, 1, [&](const Kernels& kernels) {
                 BitPlanes planes = start.bit_planes();
-                bit_kernels::ChainTally tally;
+                ChainResult tally;
                 kernels.chain(planes, tally);
                 g_sink = g_sink + tally.score;
             }));
@@ -222,10 +222,10 @@ int main(int argc, char** argv) {
                 g_sink = g_sink + low64(planes.p2);
             }
         }));
-    add("chain (random fields), score only", best_of(40, n, [&](const Kernels& kernels) {
+    add("chain (random fields), kernel only", best_of(40, n, [&](const Kernels& kernels) {
             for (const BitField& f : fields) {
                 BitPlanes planes = f.bit_planes();
-                bit_kernels::ChainTally tally;
+                ChainResult tally;
                 kernels.chain(planes, tally);
                 g_sink = g_sink + tally.score;
             }
@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
         for (const auto& list : trials) {
             for (const BitField& t : list) {
                 BitPlanes planes = t.bit_planes();
-                bit_kernels::ChainTally tally;
+                ChainResult tally;
                 kernels.chain(planes, tally);
                 g_sink = g_sink + tally.score;
             }

@@ -39,6 +39,8 @@ VanishOutcome vanish_both(std::initializer_list<std::string_view> rows, BitField
     return {bit_calculator.score(), bit_calculator.chain()};
 }
 
+std::vector<std::uint32_t> listed(const StepScores& scores) { return {scores.begin(), scores.end()}; }
+
 template <class F>
 ChainResult chain_of(std::initializer_list<std::string_view> rows, F* after = nullptr) {
     auto field = field_from_rows<F>(rows);
@@ -57,7 +59,7 @@ TEST(calculator_worked_scores) {
     first.add_group(4, kRed);
     first.commit_chain_step();
     CHECK_EQ(first.score(), 360u);
-    CHECK((first.step_scores() == std::vector<std::uint32_t>{40, 320}));
+    CHECK((listed(first.step_scores()) == std::vector<std::uint32_t>{40, 320}));
     CHECK_EQ(first.chain(), 2u);
 
     GradualChainScoreCalculator two_colours;
@@ -102,6 +104,10 @@ TEST(calculator_ignores_an_empty_step_and_resets_after_a_commit) {
         calculator.commit_chain_step();
     }
     CHECK_EQ(calculator.chain(), 26u);
+    CHECK_EQ(calculator.step_scores().size(), kMaxChainSteps);  // the first 20 steps, recorded inline
+    const ChainResult result = calculator.into_result();
+    CHECK_EQ(result.chain, 26u);
+    CHECK_EQ(result.step_scores.size(), kMaxChainSteps);
 }
 
 TEST(groups_of_four_vanish_in_every_shape_and_three_never) {
@@ -213,7 +219,7 @@ TEST(chain_examples_on_both_representations) {
         CHECK(one.chain == 1 && one.score == 40);
         const ChainResult two = run({"B", "R", "RBB", "RRB"});
         CHECK(two.chain == 2 && two.score == 360);
-        CHECK((two.step_scores == std::vector<std::uint32_t>{40, 320}));
+        CHECK((listed(two.step_scores) == std::vector<std::uint32_t>{40, 320}));
         // The only group forms after floating puyos fall: still a 1-chain.
         const ChainResult settles = run({"R", "R", " ", "RR"});
         CHECK(settles.chain == 1 && settles.score == 40);

@@ -29,7 +29,7 @@ ChainResult chain(F& field) {
             field.drop();
             if (field == before) break;
         }
-        return std::move(calculator).into_result();
+        return calculator.into_result();
     }
 }
 

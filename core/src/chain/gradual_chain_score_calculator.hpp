@@ -7,8 +7,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <utility>
-#include <vector>
 
 #include "chain_result.hpp"
 
@@ -23,7 +21,6 @@ inline constexpr std::uint32_t CONNECTION_BONUS[12] = {0, 0, 0, 0, 0, 2, 3, 4, 5
 inline constexpr std::uint32_t COLOR_BONUS[6] = {0, 0, 3, 6, 12, 24};
 
 inline constexpr std::size_t kNumColorFlags = 30;
-inline constexpr std::size_t kMaxChainSteps = 20;
 inline constexpr std::uint32_t kMaxMultiplier = 999;
 
 namespace score_rules {
@@ -52,8 +49,6 @@ constexpr std::uint32_t step_score(std::uint32_t chain_number, std::uint32_t bon
 
 class GradualChainScoreCalculator {
 public:
-    GradualChainScoreCalculator() { step_scores_.reserve(kMaxChainSteps); }
-
     // One vanishing group of the current step. Colour codes beyond the flags share the last flag.
     void add_group(std::uint64_t size, std::uint8_t color_code) {
         num_vanished_ += static_cast<std::uint32_t>(size);
@@ -64,18 +59,18 @@ public:
     // Closes the current step; a step in which nothing vanished is not a chain step.
     void commit_chain_step();
 
-    [[nodiscard]] const std::vector<std::uint32_t>& step_scores() const { return step_scores_; }
+    [[nodiscard]] const StepScores& step_scores() const { return step_scores_; }
     [[nodiscard]] std::uint32_t score() const { return score_; }
     [[nodiscard]] std::uint32_t chain() const { return chain_; }
     [[nodiscard]] std::uint32_t bonus_sum() const { return bonus_sum_; }
     [[nodiscard]] std::uint32_t num_vanished() const { return num_vanished_; }
     [[nodiscard]] const std::array<bool, kNumColorFlags>& used_colors() const { return used_colors_; }
 
-    // The chain's result; the step list moves over without a new allocation.
-    [[nodiscard]] ChainResult into_result() && { return ChainResult{std::move(step_scores_), score_, chain_}; }
+    // The chain's result (the step scores are held inline: nothing is allocated).
+    [[nodiscard]] ChainResult into_result() const { return ChainResult{step_scores_, score_, chain_}; }
 
 private:
-    std::vector<std::uint32_t> step_scores_;
+    StepScores step_scores_;
     std::uint32_t score_ = 0;
     std::uint32_t chain_ = 0;
     std::uint32_t bonus_sum_ = 0;

@@ -27,14 +27,8 @@ void BitField::vanish(GradualChainScoreCalculator* calculator) {
 }
 
 ChainResult BitField::run_chain() {
-    bit_kernels::ChainTally tally;
-    bit_kernels::active_kernels().chain(planes_, tally);
     ChainResult result;
-    result.step_scores.reserve(kMaxChainSteps);
-    const std::uint32_t recorded = tally.num_steps < kMaxChainSteps ? tally.num_steps : kMaxChainSteps;
-    result.step_scores.assign(tally.step_scores, tally.step_scores + recorded);
-    result.score = tally.score;
-    result.chain = tally.num_steps;
+    bit_kernels::active_kernels().chain(planes_, result);
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../chain/chain_result.hpp"
 #include "../chain/gradual_chain_score_calculator.hpp"
 #include "bit_layout.hpp"
 
@@ -26,12 +27,6 @@ struct VanishedGroups {
     VanishedGroup groups[kMaxGroupsPerStep];
 };
 
-struct ChainTally {
-    std::uint32_t step_scores[kMaxChainSteps];
-    std::uint32_t num_steps;
-    std::uint32_t score;
-};
-
 struct FoundChainRecord {
     u128 removed;
     std::uint8_t color_code;
@@ -47,7 +42,8 @@ struct KernelTable {
     void (*drop)(BitPlanes& field);
     // Returns whether anything vanished; lists the vanished groups when `groups` is not null.
     bool (*vanish)(BitPlanes& field, VanishedGroups* groups);
-    void (*chain)(BitPlanes& field, ChainTally& tally);
+    // Fills `result` (constructed by the caller) for the whole chain.
+    void (*chain)(BitPlanes& field, ChainResult& result);
     void (*find_chain_by_removal)(const BitPlanes& field, FoundChainSink sink, void* context);
 };
 

@@ -36,6 +36,11 @@ struct Avx512Ops {
     static W left(W v) { return _mm_bslli_si128(v, 2); }
     static W right(W v) { return _mm_bsrli_si128(v, 2); }
     static bool is_zero(W v) { return _mm_testz_si128(v, v) != 0; }
+    // Any bitwise function of three masks in one instruction; its table is the function applied
+    // to the input columns kA, kB, kC (see Kernels::logic).
+    template <std::uint8_t kTable>
+    static W ternary(W a, W b, W c) { return _mm_ternarylogic_epi64(a, b, c, kTable); }
+    static constexpr unsigned kA = 0xF0, kB = 0xCC, kC = 0xAA;
 
     static unsigned popcount64(std::uint64_t v) { return static_cast<unsigned>(_mm_popcnt_u64(v)); }
     static unsigned popcount(W v) { return popcount64(low_word(v)) + popcount64(high_word(v)); }
@@ -103,18 +108,31 @@ struct Avx512Ops {
     // lane holds two runs. The result equals the gathering and scattering of compact: below the
     // run every cell is kept, above it the kept cells are the stack's remaining cells, and the
     // kept cells outside the counted area carry nothing into it.
+    //
+    // Each step of the chain waits for this one, so the planes go through two instructions
+    // only: a shift of their counted cells (taken before the step, off the critical path) and a
+    // select. cleared - 1 marks the cells below the run (all of a lane without a run), and what
+    // gravity never moves is exactly what lies outside the counted area, so a cell keeps its
+    // place outside the area and below the run, and takes the shifted content elsewhere: a
+    // counted cell at or above the run receives the cell `length` rows above it, or nothing
+    // when that lies outside the area.
     template <class Planes>
     static bool close_single_runs(Planes& planes, W cleared) {
-        const W lowest = cleared & _mm_sub_epi16(_mm_setzero_si128(), cleared);
-        if (!is_zero(_mm_add_epi16(cleared, lowest) & cleared)) return false;
+        static_assert(bit_layout::kDropKeep == ~bit_layout::kCountedArea);
+        const W minus_one = _mm_add_epi16(cleared, _mm_set1_epi16(-1));
+        // One run per lane: adding 1 to the run and all below it clears them, leaving no cleared
+        // cell above (an empty lane is all ones and becomes 0).
+        if (_mm_testz_si128(_mm_sub_epi16(cleared | minus_one, _mm_set1_epi16(-1)), cleared) == 0) return false;
         const W counted = load(bit_layout::kCountedArea);
-        const W keep = load(bit_layout::kDropKeep);
-        const W below = _mm_sub_epi16(lowest, _mm_set1_epi16(1));  // all ones in a lane without a run
-        const W above = counted & ~(below | cleared);
         const W length = _mm_popcnt_epi16(cleared);
+        // Outside the counted area, or below the run.
+        const W kept_in_place = ternary<static_cast<std::uint8_t>(~kA | (kB & ~kC))>(counted, minus_one, cleared);
         W* const all[3] = {&planes.p0, &planes.p1, &planes.p2};
 #pragma GCC unroll 3
-        for (W* plane : all) *plane = (*plane & (keep | (counted & below))) | _mm_srlv_epi16(*plane & above, length);
+        for (W* plane : all) {
+            const W fallen = _mm_srlv_epi16(*plane & counted, length);
+            *plane = ternary<static_cast<std::uint8_t>((kA & kB) | (~kA & kC))>(kept_in_place, *plane, fallen);
+        }
         return true;
     }
 };

@@ -13,7 +13,8 @@
 //                                packed to the bottom of the lane (gravity)
 //   kCompactsAnyHolesAtOnce      whether compact costs the same for any number of holes
 // and may provide settled(planes) and close_single_runs(planes, cleared), a shorter gravity for
-// the chain loop (see the AVX-512 path).
+// the chain loop (see the AVX-512 path), and ternary<table>(a, b, c), any bitwise function of
+// three masks in one instruction (see logic).
 #pragma once
 
 #include <concepts>
@@ -155,6 +156,29 @@ struct Kernels {
         }
     };
 
+    // --- three-input logic ----------------------------------------------------------------------
+
+    // f(a, b, c) for a bitwise function f given as a captureless generic lambda. A path with a
+    // ternary-logic instruction (Ops::ternary<table>) computes it in one instruction whose table
+    // is f applied to the three input columns 0xF0, 0xCC, 0xAA; other paths apply f as it is.
+    // Written out like this, the grouping of each expression is the one chosen below, which keeps
+    // the dependent levels of the chain loop few.
+    template <class F>
+    static W logic(F, W a, W b, W c) {
+        if constexpr (requires { Ops::template ternary<0>(a, b, c); }) {
+            constexpr auto kTable = static_cast<std::uint8_t>(F{}(0xF0u, 0xCCu, 0xAAu));
+            return Ops::template ternary<kTable>(a, b, c);
+        } else {
+            return F{}(a, b, c);
+        }
+    }
+    static constexpr auto kAnd3 = [](auto a, auto b, auto c) { return a & b & c; };
+    static constexpr auto kOr3 = [](auto a, auto b, auto c) { return a | b | c; };
+    static constexpr auto kEqualAnd = [](auto a, auto b, auto c) { return ~(a ^ b) & c; };
+    static constexpr auto kMajority = [](auto a, auto b, auto c) { return (a & b) | (c & (a | b)); };
+    static constexpr auto kAndThenOr = [](auto a, auto b, auto c) { return (a & b) | c; };
+    static constexpr auto kAndOfOr = [](auto a, auto b, auto c) { return a & (b | c); };
+
     // The cells of all groups of 4 or more (none: all zero), every colour at once. Two cells are
     // linked when they are neighbours in the connection region with the same colour code, so the
     // four link masks below (same colour as the cell above, below, to the left, to the right)
@@ -163,24 +187,45 @@ struct Kernels {
     // D2 holds the cells with at least two links; W the cells with three, and the D2 cells linked
     // to another D2 cell. A group of 3 or fewer has no W cell, while every cell of a larger group
     // is a W cell or linked to one.
+    //
+    // In the chain loop each step waits for the one before, so the masks are formed in as few
+    // dependent levels as possible: each link mask is two levels after the shifts, and a cell's
+    // link to a D2 neighbour is found from the neighbour's side. The link masks mirror each other
+    // (link_up is up(link_down), link_left is left(link_right)), so link_down & down(d2) equals
+    // down(link_up & d2), and link_up & d2 is link_up with one more link, known before D2 itself.
     static W find_vanishing(const Planes& planes) {
-        const W colored = planes.p2 & Ops::load(bit_layout::kConnectionRegion);
+        const W region = Ops::load(bit_layout::kConnectionRegion);
+        // Cells of the region whose upper (left) neighbour is in the region too.
+        const W region_up = region & Ops::up(region);
+        const W region_left = region & Ops::left(region);
+        const W p0 = planes.p0, p1 = planes.p1, p2 = planes.p2;
         // Two colour cells have the same colour when their p0 and p1 bits agree (both have p2).
-        const W link_up = colored & Ops::up(colored) & ~(planes.p0 ^ Ops::up(planes.p0)) & ~(planes.p1 ^ Ops::up(planes.p1));
+        const W link_up = logic(kAnd3, logic(kEqualAnd, p0, Ops::up(p0), p2), logic(kEqualAnd, p1, Ops::up(p1), Ops::up(p2)), region_up);
         const W link_left =
-            colored & Ops::left(colored) & ~(planes.p0 ^ Ops::left(planes.p0)) & ~(planes.p1 ^ Ops::left(planes.p1));
+            logic(kAnd3, logic(kEqualAnd, p0, Ops::left(p0), p2), logic(kEqualAnd, p1, Ops::left(p1), Ops::left(p2)), region_left);
         const W link_down = Ops::down(link_up);      // the cell below links up to this one
         const W link_right = Ops::right(link_left);  // the cell to the right links left to this one
+        // Among up, down and left: at least two links, at least one, all three.
+        const W two_of_three = logic(kMajority, link_up, link_down, link_left);
+        const W any_of_three = logic(kOr3, link_up, link_down, link_left);
+        const W all_three = logic(kAnd3, link_up, link_down, link_left);
+        const W d2 = logic(kAndThenOr, any_of_three, link_right, two_of_three);
+        const W three = logic(kAndThenOr, two_of_three, link_right, all_three);
+        // A link in one direction plus at least one more: the D2 cells with that link.
         const W vertical = link_up | link_down;
         const W horizontal = link_left | link_right;
-        const W middle_of_column = link_up & link_down;
-        const W middle_of_row = link_left & link_right;
-        const W d2 = middle_of_column | middle_of_row | (vertical & horizontal);
-        const W linked_d2 = (link_down & Ops::down(d2)) | (link_left & Ops::left(d2)) | (link_up & Ops::up(d2)) |
-                            (link_right & Ops::right(d2));
-        const W w = (middle_of_row & vertical) | (middle_of_column & horizontal) | (d2 & linked_d2);
-        return w | (link_up & Ops::up(w)) | (link_down & Ops::down(w)) | (link_left & Ops::left(w)) |
-               (link_right & Ops::right(w));
+        const W d2_up = logic(kAndOfOr, link_up, link_down, horizontal);
+        const W d2_down = logic(kAndOfOr, link_down, link_up, horizontal);
+        const W d2_left = logic(kAndOfOr, link_left, link_right, vertical);
+        const W d2_right = logic(kAndOfOr, link_right, link_left, vertical);
+        // Cells linked to a D2 neighbour, from the neighbour's side; the fourth direction is
+        // joined with the cells of three links (D2 cells themselves) in the last level of W.
+        const W linked_d2 = logic(kOr3, Ops::down(d2_up), Ops::up(d2_down), Ops::left(d2_right));
+        const W w = logic(kAndThenOr, linked_d2, d2, logic(kAndOfOr, d2, Ops::right(d2_left), three));
+        // W and the cells linked to a W cell.
+        const W up_or_w = logic(kAndThenOr, link_up, Ops::up(w), w);
+        const W down = link_down & Ops::down(w);
+        return logic(kAndThenOr, link_left, Ops::left(w), up_or_w) | logic(kAndThenOr, link_right, Ops::right(w), down);
     }
 
     // Splits one colour's vanishing cells into groups for the receiver.
@@ -217,10 +262,11 @@ struct Kernels {
         }
     }
 
-    // The ojama cells that touch a vanishing cell, in the counted area.
-    static W touched_ojama(const Planes& planes, W vanishing) {
-        const W ojama = planes.p0 & ~planes.p1 & ~planes.p2;
-        return with_neighbours(vanishing) & ojama & Ops::load(bit_layout::kCountedArea);
+    // The vanishing cells and the ojama touching them, in two levels after the shifts.
+    static W cleared_cells(const Planes& planes, W vanishing) {
+        const W ojama = planes.p0 & ~planes.p1 & ~planes.p2 & Ops::load(bit_layout::kCountedArea);
+        return logic(kOr3, vanishing, logic(kAndOfOr, ojama, Ops::up(vanishing), Ops::down(vanishing)),
+                     logic(kAndOfOr, ojama, Ops::left(vanishing), Ops::right(vanishing)));
     }
 
     // Empties every group of 4 or more in the connection region and the ojama touching them.
@@ -229,7 +275,7 @@ struct Kernels {
         const W vanishing = find_vanishing(planes);
         if (Ops::is_zero(vanishing)) return false;
         if constexpr (Receiver::kWantsGroups) report_step(planes, vanishing, receiver);
-        clear(planes, vanishing | touched_ojama(planes, vanishing));
+        clear(planes, cleared_cells(planes, vanishing));
         return true;
     }
 
@@ -250,11 +296,19 @@ struct Kernels {
 
     // --- the chain loop ------------------------------------------------------------------------
 
-    static void commit(const StepTally& step, ChainTally& tally) {
+    // The running totals of the chain loop. `step_scores` has kMaxChainSteps slots, or is null
+    // when the caller wants the totals only (the chain search).
+    struct Tally {
+        std::uint32_t score;
+        std::uint32_t num_steps;
+        std::uint32_t* step_scores;
+    };
+
+    static void commit(const StepTally& step, Tally& tally) {
         const auto num_colors = static_cast<std::uint32_t>(Ops::popcount64(step.colors));
         const std::uint32_t score =
             score_rules::step_score<Ops>(tally.num_steps + 1, step.bonus_sum, num_colors, step.num_vanished);
-        if (tally.num_steps < kMaxChainSteps) tally.step_scores[tally.num_steps] = score;
+        if (tally.step_scores != nullptr && tally.num_steps < kMaxChainSteps) tally.step_scores[tally.num_steps] = score;
         tally.score += score;
         ++tally.num_steps;
     }
@@ -263,9 +317,7 @@ struct Kernels {
     // something has fewer colour cells afterwards (gravity keeps every bit), so only an iteration
     // without a group needs the comparison. Gravity moves cells only within the counted area, so
     // whether a WALL cell lies inside it holds for the whole chain and is decided once.
-    static void chain(Planes& planes, ChainTally& tally) {
-        tally.num_steps = 0;
-        tally.score = 0;
+    static void chain(Planes& planes, Tally& tally) {
         if constexpr (Ops::kCompactsAnyHolesAtOnce) {
             if (!walls_inside(planes)) [[likely]] {
                 chain_loop<true>(planes, tally);
@@ -281,7 +333,7 @@ struct Kernels {
     };
 
     template <bool kWithoutInnerWalls>
-    static void chain_loop(Planes& planes, ChainTally& tally) {
+    static void chain_loop(Planes& planes, Tally& tally) {
         // Only a path with the shorter gravity tracks whether the field is settled.
         bool settled = false;
         if constexpr (kWithoutInnerWalls && kClosesSingleRuns) settled = Ops::settled(planes);
@@ -291,7 +343,7 @@ struct Kernels {
                 StepTally step;
                 report_step(planes, vanishing, step);
                 commit(step, tally);
-                const W cleared = vanishing | touched_ojama(planes, vanishing);
+                const W cleared = cleared_cells(planes, vanishing);
                 if constexpr (kWithoutInnerWalls) {
                     if constexpr (kClosesSingleRuns) {
                         if (settled && Ops::close_single_runs(planes, cleared)) [[likely]] continue;
@@ -304,6 +356,11 @@ struct Kernels {
                 }
                 continue;
             }
+            // Gravity moves nothing on a settled field (no hole below any puyo of the counted
+            // area), which is what every step of the shorter gravity leaves: the chain is over.
+            if constexpr (kWithoutInnerWalls && kClosesSingleRuns) {
+                if (settled) return;
+            }
             const Planes before = planes;
             drop(planes);
             if (same(planes, before)) return;
@@ -311,10 +368,16 @@ struct Kernels {
         }
     }
 
-    static void chain_entry(BitPlanes& field, ChainTally& tally) {
+    // Writes only the result's fields (its construction is the caller's), so no code outside
+    // this path's unit runs here.
+    static void chain_entry(BitPlanes& field, ChainResult& result) {
         Planes planes = load(field);
+        Tally tally{0, 0, result.step_scores.values};
         chain(planes, tally);
         store(planes, field);
+        result.step_scores.count = tally.num_steps < kMaxChainSteps ? tally.num_steps : static_cast<std::uint32_t>(kMaxChainSteps);
+        result.score = tally.score;
+        result.chain = tally.num_steps;
     }
 
     // --- the chain search ----------------------------------------------------------------------
@@ -335,7 +398,7 @@ struct Kernels {
             Planes trial = planes;
             clear(trial, group);
             drop(trial);
-            ChainTally tally;
+            Tally tally{0, 0, nullptr};
             chain(trial, tally);
             if (tally.score != 0) {
                 FoundChainRecord record{Ops::store(group), static_cast<std::uint8_t>(code), BitPlanes{}, tally.score, tally.num_steps};
