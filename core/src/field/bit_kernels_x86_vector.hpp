@@ -1,0 +1,84 @@
+// The mask operations that the x86 vector paths share: a mask is one 128-bit vector, rows move by
+// 16-bit element shifts and columns by byte shifts, and gravity gathers and scatters each 64-bit
+// half with PEXT/PDEP. Include only from a path unit that has included <immintrin.h> under its
+// own instruction sets. `Path` is that unit's own Ops type, declared in its anonymous namespace,
+// so every unit instantiates a copy of its own, compiled with its flags: no copy can stand in
+// for another's at link time. `Path` adds lane_deposit(holes), and may add more.
+#pragma once
+
+#include <cstdint>
+
+#include "bit_kernels_impl.hpp"
+
+namespace velmo::bit_kernels {
+
+template <class Path>
+struct X86VectorOps {
+    using W = __m128i;
+    static constexpr bool kCompactsAnyHolesAtOnce = true;
+
+    static std::uint64_t low_word(W v) { return static_cast<std::uint64_t>(_mm_cvtsi128_si64(v)); }
+    static std::uint64_t high_word(W v) { return static_cast<std::uint64_t>(_mm_extract_epi64(v, 1)); }
+    static W from_words(std::uint64_t high, std::uint64_t low) {
+        return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+    }
+
+    static W load(u128 v) { return from_words(static_cast<std::uint64_t>(v >> 64), static_cast<std::uint64_t>(v)); }
+    static u128 store(W v) { return (static_cast<u128>(high_word(v)) << 64) | low_word(v); }
+    static W zero() { return _mm_setzero_si128(); }
+
+    static W up(W v) { return _mm_srli_epi16(v, 1); }
+    static W down(W v) { return _mm_slli_epi16(v, 1); }
+    static W left(W v) { return _mm_bslli_si128(v, 2); }
+    static W right(W v) { return _mm_bsrli_si128(v, 2); }
+    static bool is_zero(W v) { return _mm_testz_si128(v, v) != 0; }
+
+    static unsigned popcount64(std::uint64_t v) { return static_cast<unsigned>(_mm_popcnt_u64(v)); }
+    static unsigned popcount(W v) { return popcount64(low_word(v)) + popcount64(high_word(v)); }
+    static W first_seed(W v) {
+        const std::uint64_t high = high_word(v);
+        if (high != 0) return from_words(_blsi_u64(high), 0);
+        return from_words(0, _blsi_u64(low_word(v)));
+    }
+
+    static W lane_span(W x) {
+        x = x | _mm_srli_epi16(x, 1);
+        x = x | _mm_srli_epi16(x, 2);
+        x = x | _mm_srli_epi16(x, 4);
+        return x | _mm_srli_epi16(x, 8);
+    }
+
+    // Gathers each half's counted-area bits at the positions that are not holes and scatters
+    // them onto the lowest positions of their lanes.
+    static std::uint64_t compact_word(std::uint64_t word, std::uint64_t kept_positions, std::uint64_t deposit,
+                                      std::uint64_t counted, std::uint64_t keep) {
+        return _pdep_u64(_pext_u64(word & counted, kept_positions), deposit) | (word & keep);
+    }
+
+    template <class Planes>
+    static void compact(Planes& planes, W holes) {
+        constexpr u128 kCounted = bit_layout::kCountedArea;
+        constexpr u128 kKeep = bit_layout::kDropKeep;
+        constexpr auto kCountedLow = static_cast<std::uint64_t>(kCounted);
+        constexpr auto kCountedHigh = static_cast<std::uint64_t>(kCounted >> 64);
+        constexpr auto kKeepLow = static_cast<std::uint64_t>(kKeep);
+        constexpr auto kKeepHigh = static_cast<std::uint64_t>(kKeep >> 64);
+        const W deposit = Path::lane_deposit(holes);
+        const std::uint64_t holes_low = low_word(holes);
+        const std::uint64_t holes_high = high_word(holes);
+        const std::uint64_t deposit_low = low_word(deposit);
+        const std::uint64_t deposit_high = high_word(deposit);
+        W* const all[3] = {&planes.p0, &planes.p1, &planes.p2};
+#pragma GCC unroll 3
+        for (W* plane : all) {
+            std::uint64_t low = low_word(*plane);
+            std::uint64_t high = high_word(*plane);
+            // A half without holes has a deposit of all ones, which leaves it as it is.
+            low = compact_word(low, ~holes_low, deposit_low, kCountedLow, kKeepLow);
+            high = compact_word(high, ~holes_high, deposit_high, kCountedHigh, kKeepHigh);
+            *plane = from_words(high, low);
+        }
+    }
+};
+
+}  // namespace velmo::bit_kernels
