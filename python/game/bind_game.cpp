@@ -1,0 +1,238 @@
+#include <nanobind/ndarray.h>
+#include <nanobind/stl/string.h>
+
+#include <array>
+#include <string>
+
+#include "bindings.hpp"
+#include "field/field_state.hpp"
+#include "interop.hpp"
+#include "observation.hpp"
+
+namespace velmo_game {
+namespace {
+
+using velmo::Game;
+using velmo::PairSequence;
+using namespace nb::literals;
+
+constexpr int kGameStateVersion = 1;
+
+// What one move did, as Python sees it.
+struct MoveResult {
+    std::uint64_t move = 0;
+    velmo::MoveOutcome outcome;
+};
+
+Game make_game(nb::handle seed, nb::handle colors, nb::handle visible, nb::handle field, nb::handle sequence) {
+    const auto shown = static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs));
+    const velmo::BitField start = field.is_none() ? velmo::BitField{} : field_from_python(field, "field");
+    PairSequence pairs;
+    if (sequence.is_none()) {
+        nb::object made = nb::module_::import_("velmo_game._native").attr("PairSequence")(seed, "colors"_a = colors);
+        pairs = nb::cast<const PairSequence&>(made);
+    } else {
+        pairs = sequence_from_python(sequence, "sequence");
+    }
+    return Game(start, pairs, shown);
+}
+
+std::uint64_t move_from_python(nb::handle move) {
+    if (!PyIndex_Check(move.ptr()) || PyBool_Check(move.ptr())) raise_type_error("move must be an int, not " + python_type_name(move));
+    nb::object as_int = nb::steal(PyNumber_Index(move.ptr()));
+    if (!as_int.is_valid()) throw nb::python_error();
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
+    if (overflow == 0 && v == -1 && PyErr_Occurred()) throw nb::python_error();
+    if (overflow != 0 || v < 0 || v >= static_cast<long long>(velmo::kNumMoves)) {
+        raise_value_error("move must be in 0..21 (an index into velmo.Hand.enumerate()), not " +
+                          nb::cast<std::string>(nb::str(as_int)));
+    }
+    return static_cast<std::uint64_t>(v);
+}
+
+nb::list legal_move_list(velmo::MoveMask mask) {
+    nb::list out;
+    for (std::size_t move = 0; move < velmo::kNumMoves; ++move) {
+        if (((mask >> move) & 1) != 0) out.append(move);
+    }
+    return out;
+}
+
+MoveResult play(Game& game, nb::handle move_argument) {
+    if (game.is_over()) raise_value_error("the game is over: no move can be played");
+    const std::uint64_t move = move_from_python(move_argument);
+    auto outcome = game.play(move);
+    if (!outcome) {
+        raise_value_error("move " + std::to_string(move) + " (" + hand_text(move) +
+                          ") is not legal here; game.legal_moves() lists the legal ones");
+    }
+    return MoveResult{move, outcome.value()};
+}
+
+nb::tuple next_pairs(const Game& game) {
+    nb::list out;
+    for (unsigned k = 0; k < game.visible(); ++k) out.append(pair_to_python(game.next_pair(k)));
+    return nb::tuple(out);
+}
+
+using BoolArray = nb::ndarray<nb::numpy, bool, nb::shape<22>>;
+using FieldArray = nb::ndarray<nb::numpy, std::uint8_t, nb::shape<14, 6>>;
+using PairsArray = nb::ndarray<nb::numpy, std::uint8_t, nb::shape<-1, 2>>;
+
+template <class Array, std::size_t N>
+Array owned_array(const std::array<std::size_t, N>& shape, std::size_t size, auto&& fill) {
+    auto* data = new std::uint8_t[size > 0 ? size : 1]{};
+    nb::capsule owner(data, [](void* p) noexcept { delete[] static_cast<std::uint8_t*>(p); });
+    fill(data);
+    return Array(data, N, shape.data(), owner);
+}
+
+BoolArray action_mask(const Game& game) {
+    return owned_array<BoolArray, 1>({velmo::kNumMoves}, velmo::kNumMoves,
+                                     [&](std::uint8_t* data) { write_action_mask(game.legal_moves(), data); });
+}
+
+nb::tuple observation(const Game& game) {
+    auto field = owned_array<FieldArray, 2>({14, 6}, kFieldCells, [&](std::uint8_t* data) { write_field_cells(game.field(), data); });
+    const std::size_t rows = 1 + game.visible();
+    auto pairs = owned_array<PairsArray, 2>({rows, 2}, 2 * rows, [&](std::uint8_t* data) { write_visible_pairs(game, data); });
+    return nb::make_tuple(field, pairs);
+}
+
+nb::tuple game_state(const Game& game) {
+    const auto field = velmo::encode_state(game.field());
+    return nb::make_tuple(kGameStateVersion, nb::bytes(field.bytes().data(), field.bytes().size()),
+                          sequence_state(game.sequence()), game.visible(), game.turn(), game.score(), game.is_over());
+}
+
+Game game_from_state(nb::handle state) {
+    if (!nb::isinstance<nb::tuple>(state) || nb::len(state) != 7 || !nb::isinstance<nb::int_>(state[0]) ||
+        nb::cast<int>(state[0]) != kGameStateVersion || !nb::isinstance<nb::bytes>(state[1])) {
+        raise_value_error("invalid Game state: expected the tuple of Game.__getstate__ (version 1)");
+    }
+    const auto field_bytes = nb::cast<nb::bytes>(state[1]);
+    const auto* data = static_cast<const std::uint8_t*>(static_cast<const void*>(field_bytes.c_str()));
+    auto field = field_bytes.size() == velmo::kBitFieldStateSize ? velmo::decode_bit_field_state({data, field_bytes.size()})
+                                                                 : velmo::decode_bit_field_state({});
+    if (!field || !velmo::is_playable_field(field.value())) raise_value_error("invalid Game state: not a playable field");
+    const PairSequence sequence = sequence_from_state(state[2]);
+    const auto visible = static_cast<unsigned>(int_in_range(state[3], "visible", 0, velmo::kMaxVisiblePairs));
+    return Game::restore(field.value(), sequence, visible, seed_from_python(state[4], "turn"),
+                         seed_from_python(state[5], "score"), nb::cast<bool>(state[6]));
+}
+
+std::string game_repr(const Game& game) {
+    return "<velmo_game.Game turn=" + std::to_string(game.turn()) + " score=" + std::to_string(game.score()) +
+           (game.is_over() ? " over>" : ">");
+}
+
+nb::tuple step_scores(const MoveResult& result) {
+    nb::list out;
+    for (const std::uint32_t score : result.outcome.chain.step_scores) out.append(score);
+    return nb::tuple(out);
+}
+
+std::string move_result_repr(const MoveResult& r) {
+    std::string steps;
+    for (const std::uint32_t score : r.outcome.chain.step_scores) steps += (steps.empty() ? "" : ", ") + std::to_string(score);
+    if (r.outcome.chain.step_scores.size() == 1) steps += ",";
+    return "MoveResult(move=" + std::to_string(r.move) + ", chain=" + std::to_string(r.outcome.chain.chain) +
+           ", score=" + std::to_string(r.outcome.chain.score) + ", step_scores=(" + steps + "), all_clear=" +
+           (r.outcome.all_clear ? "True" : "False") + ", game_over=" + (r.outcome.game_over ? "True" : "False") + ")";
+}
+
+void bind_move_result(nb::module_& m) {
+    nb::class_<MoveResult>(m, "MoveResult", "What one move did: the chain it fired, its score, and how the game stands.")
+        .def_prop_ro("move", [](const MoveResult& r) { return r.move; }, "The move played (an index into velmo.Hand.enumerate()).")
+        .def_prop_ro("chain", [](const MoveResult& r) { return r.outcome.chain.chain; }, "The number of chain steps (0: no chain).")
+        .def_prop_ro("score", [](const MoveResult& r) { return r.outcome.chain.score; }, "This move's score: the whole chain's.")
+        .def_prop_ro("step_scores", &step_scores, nb::sig("def step_scores(self) -> tuple[int, ...]"),
+                     "The score of each chain step, in order.")
+        .def_prop_ro("all_clear", [](const MoveResult& r) { return r.outcome.all_clear; },
+                     "Whether the counted area is empty after the chain.")
+        .def_prop_ro("game_over", [](const MoveResult& r) { return r.outcome.game_over; },
+                     "Whether the move ended the game (the death cell is occupied).")
+        .def("__eq__", [](const MoveResult& a, nb::handle b) -> nb::object {
+                 if (!nb::isinstance<MoveResult>(b)) return nb::borrow(Py_NotImplemented);
+                 const auto& other = nb::cast<const MoveResult&>(b);
+                 const bool same = a.move == other.move && a.outcome.chain.step_scores == other.outcome.chain.step_scores &&
+                                   a.outcome.all_clear == other.outcome.all_clear && a.outcome.game_over == other.outcome.game_over;
+                 return nb::bool_(same);
+             }, nb::sig("def __eq__(self, other: object, /) -> bool"), "Whether both record the same move and outcome.")
+        .def("__repr__", &move_result_repr);
+    m.attr("MoveResult").attr("__hash__") = nb::none();
+}
+
+}  // namespace
+
+void bind_game(nb::module_& m) {
+    bind_move_result(m);
+    nb::class_<Game>(m, "Game",
+        "One player's game: a field, a pair sequence, a move per pair, a score and a game over.\n\n"
+        "Moves are indices 0..21 into ``velmo.Hand.enumerate()``. A game is a plain value:\n"
+        "``clone()``, ``copy.copy``, ``copy.deepcopy`` and ``pickle`` give games that play on\n"
+        "identically.")
+        .def("__init__",
+             [](Game* self, nb::handle seed, nb::handle colors, nb::handle visible, nb::handle field, nb::handle sequence) {
+                 new (self) Game(make_game(seed, colors, visible, field, sequence));
+             },
+             "seed"_a = 0, nb::kw_only(), "colors"_a = 4, "visible"_a = 2, "field"_a = nb::none(), "sequence"_a = nb::none(),
+             nb::sig("def __init__(self, seed: int = 0, *, colors: int = 4, visible: int = 2, field: velmo.Field | None = None, "
+                     "sequence: PairSequence | collections.abc.Sequence[velmo.Pair] | None = None) -> None"),
+             "A new game on ``field`` (an empty field by default) with ``visible`` next pairs shown.\n\n"
+             "The pairs are ``PairSequence(seed, colors=colors)`` unless ``sequence`` is given: a\n"
+             "``PairSequence`` or a list of ``velmo.Pair`` (repeated from its start once used up);\n"
+             "``seed`` and ``colors`` are then not used.\n\n"
+             "Raises:\n"
+             "    ValueError: a negative seed, colors other than 3 or 4, visible outside 0..128,\n"
+             "        a field no game can play on, an empty or PURPLE-holding list of pairs.\n"
+             "    TypeError: a field that is not a ``velmo.Field``, a sequence of something else.")
+        .def_prop_ro("field", [](const Game& g) { return field_to_python(g.field()); }, nb::sig("def field(self) -> velmo.Field"),
+                     "A copy of the field as a ``velmo.Field``.")
+        .def_prop_ro("current_pair", [](const Game& g) { return pair_to_python(g.current_pair()); },
+                     nb::sig("def current_pair(self) -> velmo.Pair"), "The pair to place now.")
+        .def_prop_ro("next_pairs", &next_pairs, nb::sig("def next_pairs(self) -> tuple[velmo.Pair, ...]"),
+                     "The ``visible`` pairs after the current one, nearest first.")
+        .def_prop_ro("sequence", [](const Game& g) { return g.sequence(); }, "The game's pair sequence (a copy).")
+        .def_prop_ro("visible", [](const Game& g) { return g.visible(); }, "How many next pairs are shown.")
+        .def_prop_ro("score", [](const Game& g) { return g.score(); }, "The total score so far.")
+        .def_prop_ro("turn", [](const Game& g) { return g.turn(); }, "The number of pairs placed so far.")
+        .def_prop_ro("is_over", [](const Game& g) { return g.is_over(); }, "Whether the game has ended.")
+        .def("legal_moves", [](const Game& g) { return legal_move_list(g.legal_moves()); },
+             nb::sig("def legal_moves(self) -> list[int]"), "The legal moves, ascending (empty once the game is over).")
+        .def("action_mask", &action_mask, nb::sig("def action_mask(self) -> numpy.ndarray[tuple[typing.Literal[22]], numpy.dtype[numpy.bool_]]"),
+             "A ``(22,)`` bool array: True where the move is legal.")
+        .def("is_legal", [](const Game& g, nb::handle move) { return g.is_legal(move_from_python(move)); }, "move"_a,
+             nb::sig("def is_legal(self, move: int) -> bool"),
+             "Whether ``move`` is legal now (ValueError for a move outside 0..21).")
+        .def("play", &play, "move"_a, nb::sig("def play(self, move: int) -> MoveResult"),
+             "Place the current pair by ``move``, run the chain, and deal the next pair.\n\n"
+             "Raises:\n"
+             "    ValueError: a move outside 0..21, an illegal move, or any move once the game is\n"
+             "        over; the game is then unchanged.\n"
+             "    TypeError: a move that is not an int.")
+        .def("observation", &observation,
+             nb::sig("def observation(self) -> tuple[numpy.ndarray[tuple[typing.Literal[14], typing.Literal[6]], numpy.dtype[numpy.uint8]], "
+                     "numpy.ndarray[tuple[int, typing.Literal[2]], numpy.dtype[numpy.uint8]]]"),
+             "The field as a ``(14, 6)`` uint8 array of ``PuyoType`` numbers (row 0 the 14th row,\n"
+             "column 0 the left) and the current and next pairs as a ``(1 + visible, 2)`` uint8\n"
+             "array (child, axis).")
+        .def("clone", [](const Game& g) { return g; }, "An independent copy (a game is a plain value).")
+        .def("__copy__", [](const Game& g) { return g; }, "An independent copy.")
+        .def("__deepcopy__", [](const Game& g, nb::handle) { return g; }, "memo"_a,
+             nb::sig("def __deepcopy__(self, memo: dict[int, object], /) -> Game"), "An independent copy.")
+        .def("__getstate__", &game_state, nb::sig("def __getstate__(self) -> tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool]"),
+             "The pickle state: (version, field state, sequence state, visible, turn, score, is_over).")
+        .def("__setstate__", [](Game* self, nb::handle state) { new (self) Game(game_from_state(state)); }, "state"_a,
+             nb::sig("def __setstate__(self, state: tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool], /) -> None"),
+             "Restore a pickled game (ValueError for a state that is not one).")
+        .def("__eq__", [](const Game& a, nb::handle b) -> nb::object {
+                 if (!nb::isinstance<Game>(b)) return nb::borrow(Py_NotImplemented);
+                 return nb::bool_(a == nb::cast<const Game&>(b));
+             }, nb::sig("def __eq__(self, other: object, /) -> bool"), "Whether both games stand exactly alike.")
+        .def("__repr__", &game_repr);
+    m.attr("Game").attr("__hash__") = nb::none();
+}
+
+}  // namespace velmo_game

@@ -1,0 +1,27 @@
+// The parts of velmo_game._native, one binding function per subsystem, called in this order by
+// the module's initialisation (module.cpp).
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include "game/game.hpp"
+
+namespace velmo_game {
+
+namespace nb = nanobind;
+
+void bind_sequence(nb::module_& m);
+void bind_game(nb::module_& m);
+
+// The Python form of a sequence's kind, and back (ValueError for an unknown text).
+const char* kind_name(velmo::SequenceKind kind);
+velmo::SequenceKind kind_from_name(const std::string& name);
+
+// A sequence from the Game constructor's `sequence=` argument: a PairSequence or a list of pairs.
+velmo::PairSequence sequence_from_python(nb::handle sequence, const char* argument);
+
+// Pickle states of a sequence and of a game: tuples of plain Python values, checked on the way in.
+nb::tuple sequence_state(const velmo::PairSequence& sequence);
+velmo::PairSequence sequence_from_state(nb::handle state);
+
+}  // namespace velmo_game

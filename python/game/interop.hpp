@@ -1,0 +1,48 @@
+// What crosses between velmo_game and Python: velmo.Field and velmo.Pair values, seeds, and the
+// checks that turn bad arguments into clear Python exceptions. Fields cross as their pickle
+// state (56 bytes: a length of 48, then the three planes), so velmo_game needs nothing of the
+// velmo module but its public methods.
+#pragma once
+
+#include <nanobind/nanobind.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "field/bit_field.hpp"
+#include "game/pair_sequence.hpp"
+
+namespace velmo_game {
+
+namespace nb = nanobind;
+
+// velmo.Field and velmo.Pair, looked up once when the extension is imported.
+void import_velmo();
+
+// A copy of the planes of a velmo.Field; TypeError for anything else, ValueError for planes no
+// game can play on (broken walls, cells with the unused code 3).
+velmo::BitField field_from_python(nb::handle field, const char* argument);
+nb::object field_to_python(const velmo::BitField& field);
+
+// A velmo.Pair of two of the four bit-field colours; TypeError or ValueError otherwise.
+velmo::GamePair pair_from_python(nb::handle pair, const char* argument);
+nb::object pair_to_python(velmo::GamePair pair);
+std::vector<velmo::GamePair> pairs_from_python(nb::handle pairs, const char* argument);
+
+// A Python int in 0..2**64-1 (ValueError for a negative or larger one, TypeError for a non-int).
+std::uint64_t seed_from_python(nb::handle seed, const char* argument);
+// A Python int in lo..hi.
+std::int64_t int_in_range(nb::handle value, const char* argument, std::int64_t lo, std::int64_t hi);
+
+// The Python name of an object's type, for messages: "list", "velmo.ArrayField".
+std::string python_type_name(nb::handle value);
+
+[[noreturn]] void raise_value_error(const std::string& message);
+[[noreturn]] void raise_type_error(const std::string& message);
+
+// "3-top": a move's hand in velmo's text form.
+std::string hand_text(std::uint64_t move);
+
+}  // namespace velmo_game

@@ -1,0 +1,13 @@
+"""velmo_game: games of Puyo Puyo over the velmo field simulator.
+
+Pair sequences, one-player games with legal moves and game over, in native code. Fields and pairs
+cross as ``velmo.Field`` and ``velmo.Pair`` values; moves are indices 0..21 into
+``velmo.Hand.enumerate()``.
+"""
+
+from velmo_game._native import Game, MoveResult, PairSequence
+
+#: The number of moves: the hands of ``velmo.Hand.enumerate()``, in that order.
+NUM_MOVES = 22
+
+__all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence"]
