@@ -11,3 +11,9 @@ from velmo_game._native import Game, MoveResult, PairSequence
 NUM_MOVES = 22
 
 __all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence"]
+
+from velmo_game import _native, _signatures
+
+for _cls in (Game, MoveResult, PairSequence):
+    _signatures.attach(_cls, vars(_native))
+del _cls
