@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "method_docs.hpp"
+
 namespace velmo::py {
 
 // ===========================================================================================
@@ -262,8 +264,37 @@ PyObject* compare_result(int op, bool equal) {
 // Class objects
 // ===========================================================================================
 
+namespace {
+
+const char* method_doc(std::string_view class_name, std::string_view name) {
+    for (const MethodDoc& entry : kMethodDocs) {
+        if (entry.class_name == class_name && entry.name == name) return entry.doc;
+    }
+    return nullptr;
+}
+
+// Gives every method and getter of a class its docstring (the class itself keeps none), before
+// the interpreter makes descriptors of them.
+void attach_docs(std::string_view class_name, std::span<const PyType_Slot> slots) {
+    for (const PyType_Slot& slot : slots) {
+        if (slot.slot == Py_tp_methods) {
+            for (auto* def = static_cast<PyMethodDef*>(slot.pfunc); def->ml_name != nullptr; ++def) {
+                def->ml_doc = method_doc(class_name, def->ml_name);
+            }
+        } else if (slot.slot == Py_tp_getset) {
+            for (auto* def = static_cast<PyGetSetDef*>(slot.pfunc); def->name != nullptr; ++def) {
+                def->doc = method_doc(class_name, def->name);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 PyTypeObject* build_type(const char* qualified_name, int basic_size, std::vector<PyType_Slot> slots,
                          std::span<const ClassAttribute> attributes, bool has_constructor) {
+    const std::string_view name = qualified_name;
+    attach_docs(name.substr(name.rfind('.') + 1), slots);
     slots.push_back({0, nullptr});
     PyType_Spec spec{qualified_name, basic_size, 0, Py_TPFLAGS_DEFAULT, slots.data()};
     PyObject* created = PyType_FromSpec(&spec);
