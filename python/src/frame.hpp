@@ -598,6 +598,9 @@ PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t) noexcept {
 template <class T>
 void dealloc_entry(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
+    // A __del__ set on the class runs here; it may resurrect the object, which must then stay
+    // whole. So the value is destroyed only after the finaliser, once the object really dies.
+    if (type == PyClass<T>::type() && PyObject_CallFinalizerFromDealloc(self) < 0) return;
     object_cast<T>(self)->value().~T();
     type->tp_free(self);
     Py_DECREF(type);
