@@ -6,8 +6,10 @@ cross as ``velmo.Field`` and ``velmo.Pair`` values; moves are indices 0..21 into
 """
 
 from velmo_game._native import Game, MoveResult, PairSequence
+from velmo_game._native import Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing
 
 #: The number of moves: the hands of ``velmo.Hand.enumerate()``, in that order.
 NUM_MOVES = 22
 
 __all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence"]
+__all__ += ["Match", "MatchPlayer", "PlayerEvents", "Rules", "StepResult", "Timing"]

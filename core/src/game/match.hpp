@@ -103,6 +103,8 @@ struct MatchPlayer {
     bool lost = false;
     TurnPhase phase = TurnPhase::Decide;
     std::uint64_t event_frame = 0;   // the frame of the next event
+
+    friend bool operator==(const MatchPlayer& a, const MatchPlayer& b);
 };
 
 // What happened to one player in one step (between two decisions of the match).
@@ -201,6 +203,14 @@ public:
 
 private:
     Match() = default;
+
+    [[nodiscard]] unsigned earliest_player() const;
+    void resolve_move(unsigned p, unsigned move, PlayerEvents& events);
+    void commit(unsigned p, PlayerEvents& events);
+    void fall(unsigned p, PlayerEvents& events);
+    void settle(unsigned p, PlayerEvents& events);
+    void finish();
+    void advance(StepOutcome& outcome);
 
     std::array<MatchPlayer, kNumPlayers> players_{};
     SplitMix64 ojama_random_{0};
