@@ -13,3 +13,11 @@ NUM_MOVES = 22
 
 __all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence"]
 __all__ += ["Match", "MatchPlayer", "PlayerEvents", "Rules", "StepResult", "Timing"]
+
+from velmo_game import _native, _signatures
+
+for _cls in (Game, MoveResult, PairSequence):
+    _signatures.attach(_cls, vars(_native))
+for _cls in (Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing):
+    _signatures.attach(_cls, vars(_native))
+del _cls
