@@ -1,6 +1,7 @@
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/string.h>
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <string>
@@ -453,8 +454,10 @@ velmo::MatchPlayer player_from_state(nb::handle state, std::uint64_t frame) {
     }
     const auto field_bytes = nb::cast<nb::bytes>(state[0]);
     const auto* data = static_cast<const std::uint8_t*>(static_cast<const void*>(field_bytes.c_str()));
-    auto field = field_bytes.size() == velmo::kBitFieldStateSize ? velmo::decode_bit_field_state({data, field_bytes.size()})
-                                                                 : velmo::decode_bit_field_state({});
+    const bool has_plane_length = field_bytes.size() == velmo::kBitFieldStateSize && data[0] == velmo::kBitFieldPlaneBytes &&
+                                  std::all_of(data + 1, data + 8, [](std::uint8_t b) { return b == 0; });
+    if (!has_plane_length) raise_value_error("invalid Match state: a field is not the 56-byte state of a velmo.Field");
+    auto field = velmo::decode_bit_field_state({data, field_bytes.size()});
     if (!field || !velmo::is_playable_field(field.value())) raise_value_error("invalid Match state: not a playable field");
     velmo::MatchPlayer pl;
     pl.field = field.value();
@@ -556,7 +559,7 @@ void bind_player_view(nb::module_& m) {
                  return owned_array<BoolArray, std::uint8_t, 1>({velmo::kNumMoves}, velmo::kNumMoves,
                                                                  [&](std::uint8_t* data) { write_action_mask(mask, data); });
              },
-             nb::sig("def action_mask(self) -> numpy.ndarray[tuple[typing.Literal[22]], numpy.dtype[numpy.bool_]]"),
+             nb::sig("def action_mask(self) -> numpy.typing.NDArray[numpy.bool_]"),
              "A ``(22,)`` bool array: True where the move is legal now (all False unless due).")
         .def("__repr__", [](const PlayerView& v) {
             const velmo::MatchPlayer& pl = v.player();
@@ -719,7 +722,7 @@ void bind_match(nb::module_& m) {
              "        illegal move, or any move once the match is over; the match is then unchanged.\n"
              "    TypeError: moves that are not a mapping of ints.")
         .def("observation", &observation, "player"_a,
-             nb::sig("def observation(self, player: int) -> dict[str, numpy.ndarray[typing.Any, typing.Any]]"),
+             nb::sig("def observation(self, player: int) -> dict[str, numpy.typing.NDArray[typing.Any]]"),
              "Player ``player``'s view as NumPy arrays: ``field`` and ``opponent_field`` ``(14, 6)``\n"
              "uint8 (``PuyoType`` numbers, row 0 the 14th row), ``pairs`` and ``opponent_pairs``\n"
              "``(1 + visible, 2)`` uint8 (child, axis), ``pending_ojama`` ``(2,)`` uint32 (against\n"

@@ -18,6 +18,7 @@ from velmo_game import _native, _signatures
 
 for _cls in (Game, MoveResult, PairSequence):
     _signatures.attach(_cls, vars(_native))
-for _cls in (Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing):
-    _signatures.attach(_cls, vars(_native))
 del _cls
+for _versus_cls in (Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing):
+    _signatures.attach(_versus_cls, vars(_native))
+del _versus_cls
