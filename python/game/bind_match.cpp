@@ -180,7 +180,7 @@ void bind_rules(nb::module_& m) {
                  new (self) Rules(make_rules(target_points, all_clear_bonus, max_ojama_per_fall, offsetting, frame_limit));
              },
              nb::kw_only(), "target_points"_a = 70, "all_clear_bonus"_a = 30, "max_ojama_per_fall"_a = 30, "offsetting"_a = true,
-             "frame_limit"_a = 36000,
+             "frame_limit"_a.none() = 36000,
              nb::sig("def __init__(self, *, target_points: int = 70, all_clear_bonus: int = 30, max_ojama_per_fall: int = 30, "
                      "offsetting: bool = True, frame_limit: int | None = 36000) -> None"),
              "Rules with the given values (every count at most 1,000,000).\n\n"
@@ -568,13 +568,15 @@ void bind_player_view(nb::module_& m) {
         });
 }
 
-nb::tuple frames_tuple(const velmo::PlayerEvents& e) {
+nb::tuple frames_tuple(const PlayerEventsView& v) {
+    const velmo::PlayerEvents& e = v.events;
     nb::list out;
     for (std::size_t i = 0; i < e.chain.step_scores.size(); ++i) out.append(e.chain_step_frames[i]);
     return nb::tuple(out);
 }
 
-nb::tuple scores_tuple(const velmo::PlayerEvents& e) {
+nb::tuple scores_tuple(const PlayerEventsView& v) {
+    const velmo::PlayerEvents& e = v.events;
     nb::list out;
     for (const std::uint32_t s : e.chain.step_scores) out.append(s);
     return nb::tuple(out);
@@ -681,8 +683,8 @@ void bind_match(nb::module_& m) {
                 nb::handle colors, nb::handle visible) {
                  new (self) PyMatch(make_match(seed, rules, timing, fields, sequences, colors, visible));
              },
-             "seed"_a = 0, nb::kw_only(), "rules"_a = nb::none(), "timing"_a = nb::none(), "fields"_a = nb::none(),
-             "sequences"_a = nb::none(), "colors"_a = 4, "visible"_a = 2,
+             "seed"_a = 0, nb::kw_only(), "rules"_a.none() = nb::none(), "timing"_a.none() = nb::none(),
+             "fields"_a.none() = nb::none(), "sequences"_a.none() = nb::none(), "colors"_a = 4, "visible"_a = 2,
              nb::sig("def __init__(self, seed: int = 0, *, rules: Rules | None = None, timing: Timing | None = None, "
                      "fields: collections.abc.Sequence[velmo.Field] | None = None, "
                      "sequences: collections.abc.Sequence[PairSequence | collections.abc.Sequence[velmo.Pair]] | None = None, "
