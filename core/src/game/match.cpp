@@ -151,6 +151,16 @@ void Match::resolve_move(unsigned p, unsigned move, PlayerEvents& events) {
     (void)put_hand(player.field, kAllHands[move], player.sequence.at(player.turn));
     ++player.turn;
 
+    // Most placements fire nothing: the fused chain kernel tells at the cost of a one-player move.
+    // Only a real chain is replayed step by step, for the frames of each step.
+    BitField probe = player.field;
+    if (probe.run_chain().chain == 0) {
+        events.all_clear = false;  // a placed pair stays in the counted area
+        player.phase = TurnPhase::Commit;
+        player.event_frame = frame_ + events.placement_frames;
+        return;
+    }
+
     GradualChainScoreCalculator calculator;
     std::uint32_t produced = 0;
     for (int round = 0; round < kMaxChainRounds; ++round) {
