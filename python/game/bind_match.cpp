@@ -704,6 +704,7 @@ void bind_match(nb::module_& m) {
              "        field no game can play on.\n"
              "    TypeError: arguments of the wrong type, or not one per player.")
         .def_prop_ro("players", [](nb::handle self) {
+                 if (!nb::inst_ready(self)) raise_type_error("the Match is not initialised");
                  return nb::make_tuple(PlayerView{nb::borrow(self), 0}, PlayerView{nb::borrow(self), 1});
              },
              nb::sig("def players(self) -> tuple[MatchPlayer, MatchPlayer]"), "The two players, as live read-only views.")
