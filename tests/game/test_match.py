@@ -288,6 +288,16 @@ def test_a_topped_out_player_loses_and_a_same_frame_double_top_out_is_a_draw(mov
     assert match.to_move() == [] and match.players[0].legal_moves() == []
 
 
+def test_ojama_that_fills_the_death_cell_loses_once_the_fall_has_landed():
+    near = columns("", "", "RBRBRBRBR", "", "", "")  # the third column 9 high: room for 4 more
+    match = Match(fields=[near, nineteen(FIRST_19)], sequences=[IDLE, [FIRST_19[2]] + IDLE], timing=FAST_CHAINS)
+    results = drive(match, {0: [0], 1: [FIRST_19[3]]}, until=lambda m: False)
+    assert (total(results, 0, "ojama_received"), total(results, 0, "ojama_discarded")) == (29, 1)
+    assert results[-1].players[0].lost and not any(r.players[0].lost for r in results[:-1])
+    # 1-top lands at 48; the 30 ojama fall 13 rows (48 frames) and 29 land in 32.
+    assert match.is_over and match.winner == 1 and match.frame == 48 + 48 + 32
+
+
 def test_the_frame_limit_ends_the_match_as_a_draw():
     match = Match(3, rules=Rules(frame_limit=200))
     drive(match, {}, until=lambda m: False)
