@@ -717,6 +717,12 @@ void bind_match(nb::module_& m) {
         .def_prop_ro("visible", [](const PyMatch& s) { return s.visible; }, "How many next pairs are shown.")
         .def("to_move", [](const PyMatch& s) { return players_list(s.match.due_players()); }, nb::sig("def to_move(self) -> list[int]"),
              "The players who must move now, ascending (empty once the match is over).")
+        .def("legal_moves", [](const PyMatch& s, nb::handle player) {
+                 return move_list(s.match.legal_moves(static_cast<unsigned>(int_in_range(player, "player", 0, kNumPlayers - 1))));
+             },
+             "player"_a, nb::sig("def legal_moves(self, player: int) -> list[int]"),
+             "Player ``player``'s legal moves now, ascending (empty unless it is due); the same as\n"
+             "``match.players[player].legal_moves()``.")
         .def("step", &step, "moves"_a, nb::sig("def step(self, moves: collections.abc.Mapping[int, int]) -> StepResult"),
              "Make the moves ``{player: move}`` of exactly the players in ``to_move()`` and advance\n"
              "to the next decision or the end.\n\n"

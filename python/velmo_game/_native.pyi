@@ -667,6 +667,12 @@ class Match:
         The players who must move now, ascending (empty once the match is over).
         """
 
+    def legal_moves(self, player: int) -> list[int]:
+        """
+        Player ``player``'s legal moves now, ascending (empty unless it is due); the same as
+        ``match.players[player].legal_moves()``.
+        """
+
     def step(self, moves: Mapping[int, int]) -> StepResult:
         """
         Make the moves ``{player: move}`` of exactly the players in ``to_move()`` and advance

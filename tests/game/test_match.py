@@ -454,6 +454,7 @@ def test_views_read_the_live_match_and_observations_hold_both_sides():
     assert obs["opponent_field"][13, 0] == view.field.get(0, 13)
     assert obs["opponent_pairs"].tolist() == sequence.to_numpy(4, 1).tolist()
     assert match.players[0].action_mask().tolist() == [m in match.players[0].legal_moves() for m in range(22)]
+    assert match.legal_moves(0) == match.players[0].legal_moves() and match.legal_moves(1) == []
 
 
 # --- a match is a plain value -----------------------------------------------------------------------
