@@ -49,11 +49,12 @@ inline constexpr std::uint64_t kNoFrameLimit = ~std::uint64_t{0};
 
 // The rules of the arcade's most played edition, by default.
 struct Rules {
-    // A chain step's score plus the leftover, divided by this, gives the ojama it produces.
+    // A chain step's score plus the leftover, divided by this (at least 1), gives the ojama it
+    // produces; the remainder is the new leftover.
     std::uint32_t target_points = 70;
     // Extra ojama of the first chain step fired after an all clear.
     std::uint32_t all_clear_bonus = 30;
-    // At most this many of the pending ojama fall at once (30: five rows).
+    // At most this many of the pending ojama fall at once (30: five rows; at least 1).
     std::uint32_t max_ojama_per_fall = 30;
     // Whether produced ojama first cancels the producer's own pending ojama.
     bool offsetting = true;
