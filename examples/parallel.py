@@ -16,15 +16,14 @@ fields do not.
 from __future__ import annotations
 
 import argparse
-import random
 import time
 from collections.abc import Iterable
 from concurrent.futures import Executor, ProcessPoolExecutor
 from typing import NamedTuple
 
-from velmo import Field, Hand, Pair, PuyoType
+from velmo import Field, Hand, Pair
+from velmo_game import Game, PairSequence
 
-COLOURS = (PuyoType.RED, PuyoType.BLUE, PuyoType.YELLOW, PuyoType.GREEN)
 HANDS = Hand.enumerate()
 
 
@@ -84,19 +83,16 @@ def look_ahead_all(
     return list(executor.map(look_ahead, fields, pairs, chunksize=chunksize))
 
 
-def random_field(rng: random.Random, moves: int) -> Field:
-    """A settled field made by ``moves`` random placements (chains fired along the way)."""
-    field = Field()
-    for _ in range(moves):
-        pair = Pair(rng.choice(COLOURS), rng.choice(COLOURS))
-        for hand in rng.sample(HANDS, len(HANDS)):
-            try:
-                field.put_hand(hand, pair)
-                break
-            except RuntimeError:
-                continue
-        field.chain()
-    return field
+def random_position(seed: int, moves: int) -> tuple[Field, Pair]:
+    """The field after up to ``moves`` random legal moves of game ``seed``, and its next pair."""
+    game = Game(seed)
+    dice = PairSequence(seed, kind="uniform").to_numpy(moves)  # a seeded dice for the moves
+    for draw in dice[:, 0] * 8 + dice[:, 1]:
+        if game.is_over:
+            break
+        legal = game.legal_moves()
+        game.play(legal[int(draw) % len(legal)])
+    return game.field, game.current_pair
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -106,12 +102,12 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--fields", type=int, default=4000, help="number of fields (default 4000)")
     parser.add_argument("--workers", type=int, default=2, help="worker processes (default 2)")
     parser.add_argument("--moves", type=int, default=25, help="random moves per field (default 25)")
-    parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the first game (default 1)")
     args = parser.parse_args(argv)
 
-    rng = random.Random(args.seed)
-    fields = [random_field(rng, args.moves) for _ in range(args.fields)]
-    pairs = [Pair(rng.choice(COLOURS), rng.choice(COLOURS)) for _ in fields]
+    positions = [random_position(args.seed + i, args.moves) for i in range(args.fields)]
+    fields = [field for field, _ in positions]
+    pairs = [pair for _, pair in positions]
 
     start = time.perf_counter()
     serial = [look_ahead(field, pair) for field, pair in zip(fields, pairs)]
