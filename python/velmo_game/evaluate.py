@@ -220,7 +220,7 @@ def _progress_reporter(progress: ProgressArg, total: int) -> tuple[Callable[[int
         progress = sys.stderr.isatty()
     if progress:
         try:
-            from tqdm import tqdm
+            from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
         except ImportError:
             progress = False
         else:
@@ -273,14 +273,14 @@ def _on_dask(function: Callable[[Any], Any], tasks: Sequence[Any], address: str 
 
     cluster = None
     if address is None:
-        cluster = LocalCluster(n_workers=workers or _default_workers(), threads_per_worker=1,
-                               processes=True, dashboard_address=None)
+        cluster = LocalCluster(  # type: ignore[no-untyped-call, unused-ignore]
+            n_workers=workers or _default_workers(), threads_per_worker=1, processes=True, dashboard_address=":0")
         address = cluster.scheduler_address
     try:
-        with Client(address) as client:
+        with Client(address) as client:  # type: ignore[no-untyped-call, unused-ignore]
             # pure=False: every chunk is its own task, never merged with an equal-looking one.
             futures = [client.submit(function, task, pure=False) for task in tasks]
-            for future in as_completed(futures):
+            for future in as_completed(futures):  # type: ignore[no-untyped-call, unused-ignore]
                 advance(future.result())
             return list(client.gather(futures))
     finally:

@@ -143,10 +143,11 @@ def save(arrays: Arrays, path: str | Path) -> None:
     """Write the columns to a ``.parquet`` or ``.npz`` file."""
     path = Path(path)
     if path.suffix == ".npz":
-        np.savez_compressed(path, **arrays)
+        named: dict[str, Any] = dict(arrays)
+        np.savez_compressed(path, **named)
         return
-    import pyarrow as pa
-    import pyarrow.parquet as pq
+    import pyarrow as pa  # type: ignore[import-untyped, unused-ignore]
+    import pyarrow.parquet as pq  # type: ignore[import-untyped, unused-ignore]
 
     columns = {}
     for name, (_, shape) in COLUMNS.items():
@@ -168,7 +169,7 @@ def load(path: str | Path) -> Arrays:
     if path.suffix == ".npz":
         with np.load(path) as archive:
             return {name: archive[name] for name in COLUMNS}
-    import pyarrow.parquet as pq
+    import pyarrow.parquet as pq  # type: ignore[import-untyped, unused-ignore]
 
     table = pq.read_table(path)
     metadata = table.schema.metadata or {}
