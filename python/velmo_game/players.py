@@ -1,0 +1,139 @@
+"""Players: objects that choose a move for a one-player game.
+
+A player is anything with ``choose(game) -> int`` returning a legal move of ``game`` (an index
+into ``velmo.Hand.enumerate()``). Players are plain picklable objects, so they can be shipped to
+worker processes (Ray, Dask) and rebuilt there; a seeded player's choices depend only on its seed
+and the games it has been asked about, in order.
+
+- :class:`RandomPlayer` picks uniformly among the legal moves, from the project's own seeded
+  generator (SplitMix64, written out below), so a seed gives the same moves on every machine.
+- :class:`GreedyPlayer` takes the legal move whose chain scores most now.
+- :func:`make_player` builds a player by name, for command lines and configuration files.
+"""
+
+from __future__ import annotations
+
+from typing import Any, Protocol, runtime_checkable
+
+from velmo_game._native import Game
+
+__all__ = ["GreedyPlayer", "Player", "RandomPlayer", "SplitMix64", "make_player"]
+
+_MASK64 = (1 << 64) - 1
+_GOLDEN_GAMMA = 0x9E3779B97F4A7C15
+
+
+@runtime_checkable
+class Player(Protocol):
+    """Anything that chooses a move for a game."""
+
+    def choose(self, game: Game) -> int:
+        """A legal move of ``game`` (an index into ``velmo.Hand.enumerate()``)."""
+        ...
+
+
+class SplitMix64:
+    """The project's seeded generator (SplitMix64), the same numbers as the native one.
+
+    The state advances by the 64-bit golden ratio and each output is the state passed through a
+    fixed mixing function; ``below(n)`` is exactly uniform over ``0..n-1`` (multiply and reject),
+    so a seed gives the same draws on every Python version and machine.
+    """
+
+    __slots__ = ("state",)
+
+    def __init__(self, seed: int = 0) -> None:
+        if not isinstance(seed, int) or isinstance(seed, bool):
+            raise TypeError(f"seed must be an int, not {type(seed).__name__}")
+        if not 0 <= seed <= _MASK64:
+            raise ValueError(f"seed must be in 0..2**64-1, not {seed}")
+        self.state = seed
+
+    def next(self) -> int:
+        """The next 64-bit draw."""
+        self.state = (self.state + _GOLDEN_GAMMA) & _MASK64
+        z = self.state
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & _MASK64
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & _MASK64
+        return z ^ (z >> 31)
+
+    def below(self, n: int) -> int:
+        """A draw exactly uniform over ``0..n-1`` (``n >= 1``)."""
+        if n < 1:
+            raise ValueError(f"n must be at least 1, not {n}")
+        product = self.next() * n
+        if product & _MASK64 < n:
+            threshold = (-n) % n
+            while product & _MASK64 < threshold:
+                product = self.next() * n
+        return product >> 64
+
+    def __getstate__(self) -> int:
+        return self.state
+
+    def __setstate__(self, state: int) -> None:
+        self.state = state
+
+
+def _legal_or_raise(game: Game) -> list[int]:
+    moves: list[int] = game.legal_moves()
+    if not moves:
+        raise ValueError("the game has no legal move (it is over)")
+    return moves
+
+
+class RandomPlayer:
+    """Picks uniformly among the legal moves, reproducibly for a seed.
+
+    Each call to :meth:`choose` draws once from the player's own generator, so two players made
+    with the same seed and asked about the same games choose the same moves.
+    """
+
+    def __init__(self, seed: int = 0) -> None:
+        self.seed = seed
+        self._generator = SplitMix64(seed)
+
+    def choose(self, game: Game) -> int:
+        """A legal move drawn uniformly; ``ValueError`` when the game is over."""
+        moves = _legal_or_raise(game)
+        return moves[self._generator.below(len(moves))]
+
+    def __repr__(self) -> str:
+        return f"RandomPlayer(seed={self.seed})"
+
+
+class GreedyPlayer:
+    """Takes the legal move whose chain scores most now; ties go to the lowest move index.
+
+    Without a scoring move it therefore plays the lowest legal move: a baseline, not a builder.
+    """
+
+    def choose(self, game: Game) -> int:
+        """The best-scoring legal move; ``ValueError`` when the game is over."""
+        best_move, best_score = -1, -1
+        for move in _legal_or_raise(game):
+            score = game.clone().play(move).score
+            if score > best_score:
+                best_move, best_score = move, score
+        return best_move
+
+    def __repr__(self) -> str:
+        return "GreedyPlayer()"
+
+
+def make_player(name: str, **options: Any) -> Player:
+    """A player by name: ``'random'`` (options: ``seed``), ``'greedy'`` or ``'beam'`` (the options of
+    ``BeamSearch``)."""
+    if name == "random":
+        return RandomPlayer(**options)
+    if name == "greedy":
+        if options:
+            raise TypeError(f"GreedyPlayer takes no options, got {sorted(options)}")
+        return GreedyPlayer()
+    if name == "beam":
+        beam = globals().get("BeamSearch")
+        if beam is None:
+            raise ValueError("the beam-search player is not built into this version")
+        player: Player = beam(**options)
+        return player
+    raise ValueError(f"unknown player {name!r}; expected 'random', 'greedy' or 'beam'")
