@@ -99,7 +99,7 @@ def benchmark_command(command: str) -> str:
 
 def classify(command: str) -> str:
     """'run', 'install' or 'suite'; anything else is an error in the docs."""
-    if command.startswith("python examples/") or command.startswith("mypy "):
+    if command.startswith(("python examples/", "python -m velmo_game.", "python benchmarks/scale_out.py", "mypy ")):
         return "run"
     if command.startswith(("cmake ", "taskset -c 1 ")) and "bench" in command:
         return "run"

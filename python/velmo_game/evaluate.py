@@ -32,7 +32,7 @@ from collections.abc import Callable, Mapping, Sequence
 from dataclasses import asdict, dataclass, field
 from typing import Any, Union
 
-from velmo_game._native import Game
+from velmo_game._native import Game, Match
 from velmo_game.players import Player, SplitMix64, make_player
 
 __all__ = [
@@ -81,6 +81,11 @@ class GameRecord:
     best_chain_score: int
     moves: int
     game_over: bool
+    #: Versus runs only: the winner (0 is the evaluated player, None a draw), the match's length
+    #: in frames and the opponent's score.
+    winner: int | None = None
+    frames: int = 0
+    opponent_score: int = 0
 
 
 @dataclass(frozen=True)
@@ -99,6 +104,10 @@ class Summary:
     best_chain_reaching: dict[int, float]
     seconds: float
     moves_per_second: float
+    #: Versus runs only: matches won, drawn and lost by the evaluated player.
+    wins: int = 0
+    draws: int = 0
+    losses: int = 0
 
 
 @dataclass(frozen=True)
@@ -126,20 +135,61 @@ class _Task:
     start: int
     stop: int
     moves: int | None
-    extra: Mapping[str, Any] = field(default_factory=dict)
+    versus: bool = False
+    opponent: PlayerArg = "random"
+
+
+def _build_player(spec: PlayerArg, options: Mapping[str, Any], player_seed: int) -> Player:
+    if isinstance(spec, str):
+        options = dict(options)
+        if spec in ("random", "beam"):
+            options.setdefault("seed", player_seed)
+        return make_player(spec, **options)
+    if hasattr(spec, "choose"):
+        return copy.deepcopy(spec)  # every game sees the player as it was given
+    made: Player = spec(player_seed)
+    return made
 
 
 def _player_for(task: _Task, game_seed: int) -> Player:
-    player_seed = derive_seed(game_seed, 0)
-    if isinstance(task.player, str):
-        options = dict(task.player_options)
-        if task.player in ("random", "beam"):
-            options.setdefault("seed", player_seed)
-        return make_player(task.player, **options)
-    if hasattr(task.player, "choose"):
-        return copy.deepcopy(task.player)  # every game sees the player as it was given
-    made: Player = task.player(player_seed)
-    return made
+    return _build_player(task.player, task.player_options, derive_seed(game_seed, 0))
+
+
+def _opponent_for(task: _Task, game_seed: int) -> Player:
+    return _build_player(task.opponent, {}, derive_seed(game_seed, 1))
+
+
+def game_view(match: Match, player: int) -> Game:
+    """A one-player game standing where ``player`` of ``match`` stands: its field, its current
+    pair and the next pairs it can see (repeating beyond them), so that any one-player player can
+    choose that player's move."""
+    view = match.players[player]
+    return Game(field=view.field, sequence=[view.current_pair, *view.next_pairs], visible=len(view.next_pairs))
+
+
+def choose_in_match(player: Player, match: Match, index: int) -> int:
+    """``player.choose_match(match, index)`` if the player has it, else its choice in :func:`game_view`."""
+    chooser = getattr(player, "choose_match", None)
+    if callable(chooser):
+        return int(chooser(match, index))
+    return player.choose(game_view(match, index))
+
+
+def play_match(player: Player, opponent: Player, seed: int, index: int = 0) -> GameRecord:
+    """Play ``Match(seed)`` to its end, ``player`` as player 0 against ``opponent``; the record
+    counts player 0's moves and chains."""
+    match = Match(seed)
+    played = max_chain = best = 0
+    while not match.is_over:
+        moves = {p: choose_in_match(player if p == 0 else opponent, match, p) for p in match.to_move()}
+        result = match.step(moves)
+        events = result.players[0]
+        if 0 in moves:
+            played += 1
+        max_chain = max(max_chain, events.chain)
+        best = max(best, events.score)
+    me, them = match.players
+    return GameRecord(index, seed, me.score, max_chain, best, played, me.lost, match.winner, match.frame, them.score)
 
 
 def play_game(player: Player, seed: int, index: int = 0, moves: int | None = 54) -> GameRecord:
@@ -158,7 +208,10 @@ def _play_chunk(task: _Task) -> list[GameRecord]:
     records = []
     for index in range(task.start, task.stop):
         seed = derive_seed(task.run_seed, index)
-        records.append(play_game(_player_for(task, seed), seed, index, task.moves))
+        if task.versus:
+            records.append(play_match(_player_for(task, seed), _opponent_for(task, seed), seed, index))
+        else:
+            records.append(play_game(_player_for(task, seed), seed, index, task.moves))
     return records
 
 
@@ -184,6 +237,9 @@ def summarize(records: Sequence[GameRecord], seconds: float,
         best_chain_reaching={t: share(best, t) for t in thresholds},
         seconds=seconds,
         moves_per_second=moves / seconds if seconds > 0 else math.inf,
+        wins=sum(r.winner == 0 for r in records),
+        draws=sum(r.winner is None and r.frames > 0 for r in records),
+        losses=sum(r.winner == 1 for r in records),
     )
 
 
@@ -316,7 +372,8 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
         versus: bool = False, opponent: PlayerArg | None = None, moves: int | None = 54,
         player_options: Mapping[str, Any] | None = None, thresholds: Sequence[int] = DEFAULT_THRESHOLDS,
         progress: ProgressArg = None) -> Evaluation:
-    """Play ``games`` seeded one-player games with ``player`` and summarize them.
+    """Play ``games`` seeded one-player games (or, with ``versus``, matches) with ``player`` and
+    summarize them.
 
     ``player`` is a name (``'random'``, ``'greedy'``, ``'beam'``; ``player_options`` go to
     ``make_player``, and the seeded ones get each game's player seed unless ``seed`` is among the
@@ -331,10 +388,17 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
     tqdm bar when standard error is a terminal, ``True``/``False`` force it on or off, and a
     callable is called with ``(games done, games)``.
 
-    Raises ``ValueError`` for a bad count, backend or option; versus evaluation is not built yet.
+    With ``versus=True`` game ``i`` is ``Match(derive_seed(seed, i))`` played to its end (the
+    rules' frame limit ends long ones; ``moves`` is not used), ``player`` as player 0 against
+    ``opponent`` (a player argument as ``player``, seeded with ``derive_seed(game seed, 1)``;
+    ``"random"`` by default). A player with ``choose_match(match, index)`` uses it; any other
+    chooses in :func:`game_view`. The records then carry the winner, frames and opponent's score,
+    and the summary the wins, draws and losses.
+
+    Raises ``ValueError`` for a bad count, backend or option.
     """
-    if versus or opponent is not None:
-        raise NotImplementedError("versus evaluation needs velmo_game.Match, which this build lacks")
+    if opponent is not None and not versus:
+        raise ValueError("opponent= is for versus runs: pass versus=True")
     if not isinstance(games, int) or games < 0:
         raise ValueError(f"games must be a non-negative int, not {games!r}")
     if moves is not None and moves < 0:
@@ -346,7 +410,8 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
     if isinstance(player, str):
         make_player(player, **dict(player_options or {}))  # a bad name or option fails here, not on a worker
     size = chunk_size or default_chunk_size(games, workers or _default_workers())
-    tasks = [_Task(player, dict(player_options or {}), seed, start, stop, moves)
+    tasks = [_Task(player, dict(player_options or {}), seed, start, stop, moves, versus,
+                   opponent if opponent is not None else "random")
              for start, stop in _chunks(games, size)]
     advance, close = _progress_reporter(progress, games)
     started = time.perf_counter()
@@ -368,7 +433,7 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
 def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="python -m velmo_game.evaluate",
-        description="Play seeded one-player games with a player and print a summary.")
+        description="Play seeded one-player games (or versus matches) with a player and print a summary.")
     parser.add_argument("--games", type=int, default=100, help="number of games (default 100)")
     parser.add_argument("--player", choices=("random", "greedy", "beam"), default="random")
     parser.add_argument("--beam-width", type=int, help="beam player: width")
@@ -380,7 +445,9 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--address", help="join this Dask scheduler or Ray cluster")
     parser.add_argument("--chunk-size", type=int, help="games per task (default: four tasks per worker)")
     parser.add_argument("--workers", type=int, help="worker processes (default: the machine's cores)")
-    parser.add_argument("--versus", action="store_true", help="versus matches (not built yet)")
+    parser.add_argument("--versus", action="store_true", help="versus matches against --opponent")
+    parser.add_argument("--opponent", choices=("random", "greedy", "beam"), default="random",
+                        help="the opponent of --versus (default random)")
     parser.add_argument("--json", action="store_true", help="print the evaluation as JSON")
     parser.add_argument("--plot", metavar="FILE.png", help="draw the score distribution (needs matplotlib)")
     parser.add_argument("--no-progress", action="store_true", help="no progress bar even on a terminal")
@@ -393,6 +460,8 @@ def format_summary(evaluation: Evaluation) -> str:
     rows = [("games", f"{s.games}"), ("moves", f"{s.moves}"), ("mean score", f"{s.mean_score:.1f}"),
             ("median score", f"{s.median_score:.1f}"),
             ("median best chain score", f"{s.median_best_chain_score:.1f}")]
+    if s.wins or s.draws or s.losses:
+        rows += [("wins / draws / losses", f"{s.wins} / {s.draws} / {s.losses}")]
     rows += [(f"share scoring >= {t}", f"{share:.1%}") for t, share in s.reaching.items()]
     rows += [(f"longest chain {n}", f"{count} games") for n, count in s.chain_histogram.items()]
     rows += [("seconds", f"{s.seconds:.3f}"), ("moves per second", f"{s.moves_per_second:.0f}"),
@@ -432,7 +501,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         evaluation = run(args.player, args.games, seed=args.seed, backend=args.backend,
                          address=args.address, chunk_size=args.chunk_size, workers=args.workers,
-                         versus=args.versus, moves=args.moves or None, player_options=options,
+                         versus=args.versus, opponent=args.opponent if args.versus else None,
+                         moves=args.moves or None, player_options=options,
                          progress=False if args.no_progress or args.json else None)
         if args.plot:
             plot_scores(evaluation, args.plot)

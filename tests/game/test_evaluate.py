@@ -64,7 +64,7 @@ def test_until_game_over_and_progress_callback():
 @pytest.mark.parametrize(
     "arguments, error",
     [({"games": -1}, ValueError), ({"backend": "spark"}, ValueError), ({"chunk_size": 0}, ValueError),
-     ({"address": "tcp://x:1"}, ValueError), ({"player": "nobody"}, ValueError), ({"versus": True}, NotImplementedError)],
+     ({"address": "tcp://x:1"}, ValueError), ({"player": "nobody"}, ValueError), ({"opponent": "greedy"}, ValueError)],
 )
 def test_bad_arguments(arguments, error):
     arguments = {"player": "random", "games": 2, **arguments}
@@ -128,3 +128,21 @@ def test_cli_plot(tmp_path):
     path = tmp_path / "scores.png"
     evaluate_cli("--games", "4", "--plot", str(path))
     assert path.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_versus_runs_are_the_same_on_every_backend_and_replay_the_matches():
+    from velmo_game import Match
+    from velmo_game.evaluate import derive_seed, play_match, run
+    from velmo_game.players import GreedyPlayer, RandomPlayer
+
+    serial = run("greedy", 6, seed=4, versus=True, progress=False)
+    pooled = run("greedy", 6, seed=4, versus=True, backend="processes", workers=2, chunk_size=2, progress=False)
+    assert pooled.records == serial.records
+    s = serial.summary
+    assert s.wins + s.draws + s.losses == 6
+    first = serial.records[0]
+    assert first.seed == derive_seed(4, 0) and first.frames > 0
+    again = play_match(GreedyPlayer(), RandomPlayer(derive_seed(first.seed, 1)), first.seed)
+    assert again == first
+    assert Match(first.seed).players[0].score == 0
+
