@@ -23,6 +23,7 @@ import numpy as np
 import numpy.typing as npt
 
 from velmo_game._native import Match, Rules, Timing
+from velmo_game.players import SplitMix64
 
 WAIT = 22
 NUM_ACTIONS = 23
@@ -47,24 +48,6 @@ class MatchSettings:
         return Match(seed, colors=self.colors, visible=self.visible, rules=self.rules, timing=self.timing)
 
 
-class SplitMix64:
-    """The package's seeded generator (the same constants as the core's): reproducible everywhere."""
-
-    def __init__(self, seed: int) -> None:
-        self.state = seed & _MASK64
-
-    def next(self) -> int:
-        self.state = (self.state + 0x9E3779B97F4A7C15) & _MASK64
-        z = self.state
-        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & _MASK64
-        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & _MASK64
-        return z ^ (z >> 31)
-
-    def below(self, n: int) -> int:
-        """A value in [0, n): the high half of a draw times n (bias below n / 2**64)."""
-        return (self.next() * n) >> 64
-
-
 class RandomOpponent:
     """Plays a uniformly drawn legal move, from its own seeded generator."""
 
@@ -73,7 +56,7 @@ class RandomOpponent:
 
     def seed(self, seed: int) -> None:
         """Restart the generator (the environments call this on every reset with a seed)."""
-        self._rng = SplitMix64(seed)
+        self._rng = SplitMix64(seed & _MASK64)
 
     def __call__(self, match: Match, player: int) -> int:
         legal = match.legal_moves(player)
