@@ -5,13 +5,13 @@ cross as ``velmo.Field`` and ``velmo.Pair`` values; moves are indices 0..21 into
 ``velmo.Hand.enumerate()``.
 """
 
-from velmo_game._native import Game, MoveResult, PairSequence
+from velmo_game._native import Game, MoveResult, PairSequence, VecGame
 from velmo_game._native import Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing
 
 #: The number of moves: the hands of ``velmo.Hand.enumerate()``, in that order.
 NUM_MOVES = 22
 
-__all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence"]
+__all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence", "VecGame"]
 __all__ += ["Match", "MatchPlayer", "PlayerEvents", "Rules", "StepResult", "Timing"]
 
 from velmo_game import _native, _signatures

@@ -237,6 +237,130 @@ class Game:
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
 
+class VecGame:
+    """
+    A batch of one-player games stepped together in native code, without the interpreter lock.
+
+    Game ``i`` is ``Game(seeds[i], colors=colors, visible=visible)``: the seeds derive from
+    ``seed`` and the game's index only, so results never depend on ``num_threads``.
+    Every output is a read-only NumPy array owned by the batch and rewritten in place by
+    each ``step`` and ``reset``: copy what you keep.
+    """
+
+    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None) -> None:
+        """
+        ``num_envs`` games seeded from ``seed``, stepped by ``num_threads`` threads (default: the
+        CPUs available). ``autoreset`` is 'next_step', 'same_step' or 'disabled' (Gymnasium's
+        meanings); ``max_steps`` truncates an episode after that many moves.
+
+        Raises:
+            ValueError: a value out of range or an unknown autoreset mode.
+        """
+
+    def step(self, actions: numpy.typing.ArrayLike) -> tuple[tuple[numpy.ndarray, numpy.ndarray], numpy.ndarray, numpy.ndarray, numpy.ndarray]:
+        """
+        Play ``actions[i]`` (an index into ``velmo.Hand.enumerate()``) in game ``i``, for every game.
+
+        Returns ((field, pairs), reward, terminated, truncated): the batch's own arrays.
+        A game waiting for its reset ignores its action (any value in 0..21).
+
+        Raises:
+            ValueError: actions of the wrong shape or dtype, outside 0..21, or an
+                illegal move in any game; then no game changes.
+        """
+
+    def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, numpy.ndarray]:
+        """
+        Start every game's next episode (with ``seed``: reseed the batch, as if new).
+
+        Returns (field, pairs).
+        """
+
+    @property
+    def num_envs(self) -> int:
+        """The number of games."""
+
+    @property
+    def num_threads(self) -> int:
+        """The worker threads (the caller's included)."""
+
+    @property
+    def seed(self) -> int:
+        """The batch seed."""
+
+    @property
+    def visible(self) -> int:
+        """How many next pairs are shown."""
+
+    @property
+    def colors(self) -> int:
+        """The number of colours."""
+
+    @property
+    def autoreset(self) -> str:
+        """The auto-reset mode."""
+
+    @property
+    def max_steps(self) -> int | None:
+        """The episode length limit, or None."""
+
+    @property
+    def field(self) -> numpy.ndarray:
+        """(N, 14, 6) uint8 fields."""
+
+    @property
+    def pairs(self) -> numpy.ndarray:
+        """(N, 1 + visible, 2) uint8 pairs."""
+
+    @property
+    def rewards(self) -> numpy.ndarray:
+        """(N,) float32: each move's score."""
+
+    @property
+    def terminated(self) -> numpy.ndarray:
+        """(N,) bool."""
+
+    @property
+    def truncated(self) -> numpy.ndarray:
+        """(N,) bool."""
+
+    @property
+    def action_masks(self) -> numpy.ndarray:
+        """
+        (N, 22) bool: the legal moves (all True for a game waiting for its reset).
+        """
+
+    @property
+    def chain(self) -> numpy.ndarray:
+        """(N,) int32: the chain of the last move."""
+
+    @property
+    def score(self) -> numpy.ndarray:
+        """(N,) int64: each game's total score."""
+
+    @property
+    def episode_steps(self) -> numpy.ndarray:
+        """(N,) int64: moves in the episode."""
+
+    @property
+    def final_field(self) -> numpy.ndarray:
+        """same_step mode: the last field of the games that ended this step."""
+
+    @property
+    def final_pairs(self) -> numpy.ndarray:
+        """same_step mode: the last pairs of the games that ended this step."""
+
+    @property
+    def seeds(self) -> numpy.ndarray:
+        """
+        (N,) uint64: the seed of each game's current episode (``Game(seeds[i])``).
+        """
+
+    def game(self, index: int) -> Game:
+        """A copy of game ``index``."""
+
+    def __len__(self) -> int: ...
+
 class Rules:
     """
     The rules of a match; the defaults are those of the arcade's most played edition.

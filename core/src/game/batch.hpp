@@ -1,0 +1,121 @@
+// GameBatch: many one-player games stepped together, spread over a small pool of worker threads.
+// Everything a step reports is written into caller-owned buffers (the Python binding hands in
+// NumPy arrays it allocated once), so a step allocates nothing. Each worker steps one contiguous
+// slice of the games, and a game's result depends only on its own seed and moves: the thread
+// count changes the speed, never the numbers.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "game.hpp"
+
+namespace velmo {
+
+// A persistent pool: `run(n, work)` calls work(begin, end) on n contiguous slices of [0, count),
+// the calling thread taking the first, and returns when every slice is done.
+class WorkerPool {
+public:
+    explicit WorkerPool(unsigned num_threads);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    [[nodiscard]] unsigned size() const { return static_cast<unsigned>(workers_.size()) + 1; }
+    void run(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work);
+
+private:
+    void worker_loop(unsigned index);
+    [[nodiscard]] std::pair<std::size_t, std::size_t> slice(unsigned index) const;
+
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    const std::function<void(std::size_t, std::size_t)>* work_ = nullptr;
+    std::size_t count_ = 0;
+    std::uint64_t generation_ = 0;
+    unsigned pending_ = 0;
+    bool stopping_ = false;
+};
+
+// Gymnasium's meanings: NextStep resets a finished game on the step after the one that ended it
+// (ignoring that step's action), SameStep resets it at once and keeps the final observation
+// aside, Disabled leaves it finished until the next reset.
+enum class AutoReset : std::uint8_t { NextStep, SameStep, Disabled };
+
+struct BatchConfig {
+    std::size_t num_envs = 1;
+    std::uint64_t seed = 0;
+    unsigned colors = 4;
+    unsigned visible = 2;
+    unsigned num_threads = 1;
+    AutoReset autoreset = AutoReset::NextStep;
+    std::uint64_t max_steps = 0;  // 0: no truncation
+};
+
+// Where a step writes, one row per game (all sized by the caller for num_envs games).
+struct BatchOutputs {
+    std::uint8_t* field = nullptr;        // (N, 14, 6)
+    std::uint8_t* pairs = nullptr;        // (N, 1 + visible, 2)
+    float* reward = nullptr;              // (N,)
+    std::uint8_t* terminated = nullptr;   // (N,) bool
+    std::uint8_t* truncated = nullptr;    // (N,) bool
+    std::uint8_t* action_mask = nullptr;  // (N, 22) bool
+    std::int32_t* chain = nullptr;        // (N,)
+    std::int64_t* score = nullptr;        // (N,) the game's total
+    std::int64_t* episode_steps = nullptr;  // (N,)
+    std::uint8_t* final_field = nullptr;  // (N, 14, 6): same_step only, rows of games that ended this step
+    std::uint8_t* final_pairs = nullptr;  // (N, 1 + visible, 2)
+    std::uint64_t* seeds = nullptr;       // (N,) the seed of each game's current episode
+};
+
+struct BatchRefusal {
+    std::size_t index;
+    std::int64_t action;
+    bool out_of_range;  // otherwise illegal
+};
+
+class GameBatch {
+public:
+    GameBatch(const BatchConfig& config, const BatchOutputs& outputs);
+
+    [[nodiscard]] std::size_t size() const { return games_.size(); }
+    [[nodiscard]] const BatchConfig& config() const { return config_; }
+    [[nodiscard]] const Game& game(std::size_t i) const { return games_[i]; }
+    [[nodiscard]] unsigned num_threads() const { return pool_.size(); }
+
+    // The seed of episode `episode` of game `index` under batch seed `seed`: the first episode
+    // is derive_seed(seed, index), the k-th later one derive_seed(that, k).
+    static std::uint64_t episode_seed(std::uint64_t seed, std::size_t index, std::uint64_t episode);
+
+    // Every game starts its next episode (seed given: the batch is reseeded, episodes count anew).
+    void reset(std::optional<std::uint64_t> seed);
+    // The first action that `step` would refuse: out of 0..21, or illegal for a game in play.
+    // A game waiting for its reset (or finished, without auto-reset) accepts any action in range.
+    [[nodiscard]] std::optional<BatchRefusal> check(const std::int64_t* actions) const;
+    // Steps every game; the actions must have passed `check`.
+    void step(const std::int64_t* actions);
+
+private:
+    void start_episode(std::size_t i);
+    void step_one(std::size_t i, std::int64_t action);
+    void write_observation(std::size_t i);
+    void write_waiting_mask(std::size_t i);
+
+    BatchConfig config_;
+    BatchOutputs out_;
+    std::vector<Game> games_;
+    std::vector<std::uint64_t> episodes_;
+    std::vector<std::uint8_t> waiting_;  // finished, not yet reset
+    WorkerPool pool_;
+};
+
+}  // namespace velmo

@@ -1,0 +1,225 @@
+// VecGame: a batch of one-player games stepped in native code without the interpreter lock. The
+// output arrays are NumPy arrays allocated once, here; the core writes into their memory on every
+// step and the same (read-only) arrays are returned each time.
+#include <nanobind/ndarray.h>
+#include <nanobind/stl/string.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "bindings.hpp"
+#include "game/batch.hpp"
+#include "interop.hpp"
+#include "observation.hpp"
+
+namespace velmo_game {
+namespace {
+
+using namespace nb::literals;
+using velmo::AutoReset;
+
+AutoReset autoreset_from_name(const std::string& name) {
+    if (name == "next_step") return AutoReset::NextStep;
+    if (name == "same_step") return AutoReset::SameStep;
+    if (name == "disabled") return AutoReset::Disabled;
+    raise_value_error("autoreset must be 'next_step', 'same_step' or 'disabled', not '" + name + "'");
+}
+
+const char* autoreset_name(AutoReset mode) {
+    switch (mode) {
+        case AutoReset::NextStep: return "next_step";
+        case AutoReset::SameStep: return "same_step";
+        case AutoReset::Disabled: return "disabled";
+    }
+    return "next_step";
+}
+
+nb::object numpy_zeros(nb::object shape, const char* dtype) {
+    return nb::module_::import_("numpy").attr("zeros")(shape, "dtype"_a = dtype);
+}
+
+template <class T>
+T* data_of(const nb::object& array) {
+    const auto address = nb::cast<std::uintptr_t>(array.attr("ctypes").attr("data"));
+    return reinterpret_cast<T*>(address);
+}
+
+class VecGame {
+public:
+    VecGame(std::size_t n, std::uint64_t seed, unsigned colors, unsigned visible, unsigned threads, AutoReset mode,
+            std::uint64_t max_steps) {
+        const std::size_t rows = 1 + visible;
+        field_ = numpy_zeros(nb::make_tuple(n, kFieldRows, kFieldColumns), "uint8");
+        pairs_ = numpy_zeros(nb::make_tuple(n, rows, 2), "uint8");
+        reward_ = numpy_zeros(nb::make_tuple(n), "float32");
+        terminated_ = numpy_zeros(nb::make_tuple(n), "bool");
+        truncated_ = numpy_zeros(nb::make_tuple(n), "bool");
+        mask_ = numpy_zeros(nb::make_tuple(n, velmo::kNumMoves), "bool");
+        chain_ = numpy_zeros(nb::make_tuple(n), "int32");
+        score_ = numpy_zeros(nb::make_tuple(n), "int64");
+        steps_ = numpy_zeros(nb::make_tuple(n), "int64");
+        final_field_ = numpy_zeros(nb::make_tuple(n, kFieldRows, kFieldColumns), "uint8");
+        final_pairs_ = numpy_zeros(nb::make_tuple(n, rows, 2), "uint8");
+        seeds_ = numpy_zeros(nb::make_tuple(n), "uint64");
+        velmo::BatchOutputs out{data_of<std::uint8_t>(field_), data_of<std::uint8_t>(pairs_), data_of<float>(reward_),
+                                data_of<std::uint8_t>(terminated_), data_of<std::uint8_t>(truncated_), data_of<std::uint8_t>(mask_),
+                                data_of<std::int32_t>(chain_), data_of<std::int64_t>(score_), data_of<std::int64_t>(steps_),
+                                data_of<std::uint8_t>(final_field_), data_of<std::uint8_t>(final_pairs_), data_of<std::uint64_t>(seeds_)};
+        for (nb::object* a : {&field_, &pairs_, &reward_, &terminated_, &truncated_, &mask_, &chain_, &score_, &steps_, &final_field_,
+                              &final_pairs_, &seeds_}) {
+            a->attr("flags").attr("writeable") = false;
+        }
+        velmo::BatchConfig config{n, seed, colors, visible, threads, mode, max_steps};
+        {
+            nb::gil_scoped_release release;
+            batch_ = std::make_unique<velmo::GameBatch>(config, out);
+        }
+        result_ = nb::make_tuple(nb::make_tuple(field_, pairs_), reward_, terminated_, truncated_);
+    }
+
+    nb::object step(nb::handle actions_argument) {
+        nb::object actions = actions_from_python(actions_argument);
+        const auto* data = data_of<const std::int64_t>(actions);
+        Busy busy(busy_);
+        if (auto refusal = batch_->check(data)) {
+            const std::string where = "actions[" + std::to_string(refusal->index) + "] = " + std::to_string(refusal->action);
+            if (refusal->out_of_range) raise_value_error(where + " is outside 0..21 (an index into velmo.Hand.enumerate()); no game moved");
+            raise_value_error(where + " (" + hand_text(static_cast<std::uint64_t>(refusal->action)) +
+                              ") is not legal in that game; action_masks marks the legal moves; no game moved");
+        }
+        {
+            nb::gil_scoped_release release;
+            batch_->step(data);
+        }
+        return result_;
+    }
+
+    nb::object reset(nb::handle seed) {
+        std::optional<std::uint64_t> s;
+        if (!seed.is_none()) s = seed_from_python(seed, "seed");
+        Busy busy(busy_);
+        {
+            nb::gil_scoped_release release;
+            batch_->reset(s);
+        }
+        return nb::make_tuple(field_, pairs_);
+    }
+
+    [[nodiscard]] const velmo::GameBatch& batch() const { return *batch_; }
+    nb::object field_, pairs_, reward_, terminated_, truncated_, mask_, chain_, score_, steps_, final_field_, final_pairs_, seeds_;
+
+private:
+    // One step at a time per batch: a second thread stepping the same batch is refused.
+    struct Busy {
+        explicit Busy(std::atomic<bool>& flag) : flag_(flag) {
+            if (flag_.exchange(true)) throw nb::builtin_exception(nb::exception_type::runtime_error, "this VecGame is being stepped by another thread");
+        }
+        ~Busy() { flag_.store(false); }
+        std::atomic<bool>& flag_;
+    };
+
+    nb::object actions_from_python(nb::handle actions) const {
+        nb::module_ np = nb::module_::import_("numpy");
+        nb::object array = np.attr("asarray")(actions);
+        const auto kind = nb::cast<std::string>(array.attr("dtype").attr("kind"));
+        if (kind != "i" && kind != "u") {
+            raise_value_error("actions must be an integer array, not dtype " + nb::cast<std::string>(array.attr("dtype").attr("name")));
+        }
+        const auto shape = nb::cast<nb::tuple>(array.attr("shape"));
+        if (nb::len(shape) != 1 || nb::cast<std::size_t>(shape[0]) != batch_->size()) {
+            raise_value_error("actions must have shape (" + std::to_string(batch_->size()) + ",), not " + nb::cast<std::string>(nb::repr(shape)));
+        }
+        if (kind == "u" && nb::len(shape) == 1 && batch_->size() > 0 && nb::cast<std::uint64_t>(array.attr("max")()) > 21) {
+            raise_value_error("actions hold a value outside 0..21; no game moved");
+        }
+        return np.attr("ascontiguousarray")(array, "dtype"_a = "int64");
+    }
+
+    std::unique_ptr<velmo::GameBatch> batch_;
+    nb::object result_;
+    std::atomic<bool> busy_{false};
+};
+
+unsigned default_threads() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n;
+}
+
+}  // namespace
+
+void bind_vec(nb::module_& m) {
+    nb::class_<VecGame>(m, "VecGame",
+        "A batch of one-player games stepped together in native code, without the interpreter lock.\n\n"
+        "Game ``i`` is ``Game(seeds[i], colors=colors, visible=visible)``: the seeds derive from\n"
+        "``seed`` and the game's index only, so results never depend on ``num_threads``.\n"
+        "Every output is a read-only NumPy array owned by the batch and rewritten in place by\n"
+        "each ``step`` and ``reset``: copy what you keep.")
+        .def("__init__",
+             [](VecGame* self, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
+                const std::string& autoreset, nb::handle max_steps) {
+                 const auto n = static_cast<std::size_t>(int_in_range(num_envs, "num_envs", 1, 1 << 24));
+                 const auto s = seed_from_python(seed, "seed");
+                 const unsigned threads = num_threads.is_none() ? default_threads()
+                                                                : static_cast<unsigned>(int_in_range(num_threads, "num_threads", 1, 256));
+                 const auto c = static_cast<unsigned>(int_in_range(colors, "colors", 3, 4));
+                 const auto v = static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs));
+                 const AutoReset mode = autoreset_from_name(autoreset);
+                 const std::uint64_t limit = max_steps.is_none() ? 0 : static_cast<std::uint64_t>(int_in_range(max_steps, "max_steps", 1, INT64_MAX));
+                 new (self) VecGame(n, s, c, v, threads, mode, limit);
+             },
+             "num_envs"_a, nb::kw_only(), "seed"_a = 0, "num_threads"_a = nb::none(), "colors"_a = 4, "visible"_a = 2,
+             "autoreset"_a = "next_step", "max_steps"_a = nb::none(),
+             nb::sig("def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, "
+                     "visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None) -> None"),
+             "``num_envs`` games seeded from ``seed``, stepped by ``num_threads`` threads (default: the\n"
+             "CPUs available). ``autoreset`` is 'next_step', 'same_step' or 'disabled' (Gymnasium's\n"
+             "meanings); ``max_steps`` truncates an episode after that many moves.\n\n"
+             "Raises:\n    ValueError: a value out of range or an unknown autoreset mode.")
+        .def("step", &VecGame::step, "actions"_a,
+             nb::sig("def step(self, actions: numpy.typing.ArrayLike) -> tuple[tuple[numpy.ndarray, numpy.ndarray], numpy.ndarray, "
+                     "numpy.ndarray, numpy.ndarray]"),
+             "Play ``actions[i]`` (an index into ``velmo.Hand.enumerate()``) in game ``i``, for every game.\n\n"
+             "Returns ((field, pairs), reward, terminated, truncated): the batch's own arrays.\n"
+             "A game waiting for its reset ignores its action (any value in 0..21).\n\n"
+             "Raises:\n    ValueError: actions of the wrong shape or dtype, outside 0..21, or an\n"
+             "        illegal move in any game; then no game changes.")
+        .def("reset", &VecGame::reset, "seed"_a = nb::none(),
+             nb::sig("def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, numpy.ndarray]"),
+             "Start every game's next episode (with ``seed``: reseed the batch, as if new).\n\n"
+             "Returns (field, pairs).")
+        .def_prop_ro("num_envs", [](const VecGame& v) { return v.batch().size(); }, "The number of games.")
+        .def_prop_ro("num_threads", [](const VecGame& v) { return v.batch().num_threads(); }, "The worker threads (the caller's included).")
+        .def_prop_ro("seed", [](const VecGame& v) { return v.batch().config().seed; }, "The batch seed.")
+        .def_prop_ro("visible", [](const VecGame& v) { return v.batch().config().visible; }, "How many next pairs are shown.")
+        .def_prop_ro("colors", [](const VecGame& v) { return v.batch().config().colors; }, "The number of colours.")
+        .def_prop_ro("autoreset", [](const VecGame& v) { return autoreset_name(v.batch().config().autoreset); }, "The auto-reset mode.")
+        .def_prop_ro("max_steps", [](const VecGame& v) -> nb::object {
+                 const auto limit = v.batch().config().max_steps;
+                 if (limit == 0) return nb::none();
+                 return nb::int_(limit);
+             }, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
+        .def_prop_ro("field", [](const VecGame& v) { return v.field_; }, nb::sig("def field(self) -> numpy.ndarray"), "(N, 14, 6) uint8 fields.")
+        .def_prop_ro("pairs", [](const VecGame& v) { return v.pairs_; }, nb::sig("def pairs(self) -> numpy.ndarray"), "(N, 1 + visible, 2) uint8 pairs.")
+        .def_prop_ro("rewards", [](const VecGame& v) { return v.reward_; }, nb::sig("def rewards(self) -> numpy.ndarray"), "(N,) float32: each move's score.")
+        .def_prop_ro("terminated", [](const VecGame& v) { return v.terminated_; }, nb::sig("def terminated(self) -> numpy.ndarray"), "(N,) bool.")
+        .def_prop_ro("truncated", [](const VecGame& v) { return v.truncated_; }, nb::sig("def truncated(self) -> numpy.ndarray"), "(N,) bool.")
+        .def_prop_ro("action_masks", [](const VecGame& v) { return v.mask_; }, nb::sig("def action_masks(self) -> numpy.ndarray"),
+                     "(N, 22) bool: the legal moves (all True for a game waiting for its reset).")
+        .def_prop_ro("chain", [](const VecGame& v) { return v.chain_; }, nb::sig("def chain(self) -> numpy.ndarray"), "(N,) int32: the chain of the last move.")
+        .def_prop_ro("score", [](const VecGame& v) { return v.score_; }, nb::sig("def score(self) -> numpy.ndarray"), "(N,) int64: each game's total score.")
+        .def_prop_ro("episode_steps", [](const VecGame& v) { return v.steps_; }, nb::sig("def episode_steps(self) -> numpy.ndarray"), "(N,) int64: moves in the episode.")
+        .def_prop_ro("final_field", [](const VecGame& v) { return v.final_field_; }, nb::sig("def final_field(self) -> numpy.ndarray"),
+                     "same_step mode: the last field of the games that ended this step.")
+        .def_prop_ro("final_pairs", [](const VecGame& v) { return v.final_pairs_; }, nb::sig("def final_pairs(self) -> numpy.ndarray"),
+                     "same_step mode: the last pairs of the games that ended this step.")
+        .def_prop_ro("seeds", [](const VecGame& v) { return v.seeds_; }, nb::sig("def seeds(self) -> numpy.ndarray"),
+                     "(N,) uint64: the seed of each game's current episode (``Game(seeds[i])``).")
+        .def("game", [](const VecGame& v, nb::handle index) {
+                 return v.batch().game(static_cast<std::size_t>(int_in_range(index, "index", 0, static_cast<std::int64_t>(v.batch().size()) - 1)));
+             }, "index"_a, nb::sig("def game(self, index: int) -> Game"), "A copy of game ``index``.")
+        .def("__len__", [](const VecGame& v) { return v.batch().size(); });
+}
+
+}  // namespace velmo_game
