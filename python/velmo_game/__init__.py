@@ -16,9 +16,16 @@ __all__ += ["Match", "MatchPlayer", "PlayerEvents", "Rules", "StepResult", "Timi
 
 from velmo_game import _native, _signatures
 
-for _cls in (Game, MoveResult, PairSequence):
+for _cls in (Game, MoveResult, PairSequence, VecGame, Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing):
     _signatures.attach(_cls, vars(_native))
 del _cls
-for _versus_cls in (Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing):
-    _signatures.attach(_versus_cls, vars(_native))
-del _versus_cls
+
+# With Gymnasium installed, importing the package registers its environments, so that
+# gymnasium.make("velmo/Puyo-v0") works after `import velmo_game`.
+import importlib.util as _importlib_util
+
+if _importlib_util.find_spec("gymnasium") is not None:
+    from velmo_game import gym_env as _gym_env
+
+    _gym_env.register_envs()
+del _importlib_util

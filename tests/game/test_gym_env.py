@@ -1,0 +1,77 @@
+"""The one-player Gymnasium environments and their registration."""
+
+from __future__ import annotations
+
+import numpy as np
+import pytest
+
+gymnasium = pytest.importorskip("gymnasium")
+
+from gymnasium.utils.env_checker import check_env  # noqa: E402
+
+import velmo  # noqa: E402
+import velmo_game  # noqa: E402,F401 - registers the environments
+from velmo_game import Game, VecGame  # noqa: E402
+from velmo_game.gym_env import PuyoEnv  # noqa: E402
+
+
+@pytest.mark.parametrize("env_id, options", [("velmo/Puyo-v0", {}), ("velmo/Puyo-v0", {"flatten": True}),
+                                             ("velmo/PuyoVersus-v0", {})])
+def test_registered_environments_pass_check_env(env_id, options):
+    env = gymnasium.make(env_id, **options)
+    check_env(env.unwrapped, skip_render_check=True)
+
+
+def test_the_environment_plays_the_game_of_its_seed():
+    env = PuyoEnv(max_steps=30)
+    observation, info = env.reset(seed=6)
+    game = Game(6)
+    total = 0.0
+    for _ in range(30):
+        move = int(np.flatnonzero(info["action_mask"])[-1])
+        observation, reward, terminated, truncated, info = env.step(move)
+        result = game.play(move)
+        total += float(reward)
+        assert reward == result.score and terminated == result.game_over
+        np.testing.assert_array_equal(observation["field"], game.observation()[0])
+        if terminated or truncated:
+            break
+    assert env.game == game and total == game.score
+    assert truncated or terminated
+
+
+def test_an_illegal_action_is_replaced_and_charged_or_refused():
+    wall = [" " + c for c in "RBGYRBGYRBGYR"]  # Python column 1 stacked 13 high, no group
+    env = PuyoEnv(illegal_penalty=5.0)
+    env.reset(seed=0)
+    env.game = Game(field=velmo.Field.from_str_array(wall))
+    _, reward, *_, info = env.step(0)  # column 0 is walled off
+    assert info["illegal"] and reward == -5.0
+    strict = PuyoEnv(illegal="raise")
+    strict.reset(seed=0)
+    strict.game = Game(field=velmo.Field.from_str_array(wall))
+    before = strict.game.clone()
+    with pytest.raises(ValueError, match="not legal"):
+        strict.step(0)
+    assert strict.game == before
+
+
+def test_make_vec_steps_a_native_batch():
+    env = gymnasium.make_vec("velmo/Puyo-v0", num_envs=6, vectorization_mode="vector_entry_point")
+    observations, infos = env.reset(seed=3)
+    batch = VecGame(6, seed=3)
+    batch.reset(3)
+    for _ in range(20):
+        actions = infos["action_mask"].argmax(axis=1)
+        observations, rewards, terminated, truncated, infos = env.step(actions)
+        batch.step(actions)
+        np.testing.assert_array_equal(observations["field"], batch.field)
+        np.testing.assert_array_equal(rewards, batch.rewards)
+
+
+@pytest.mark.parametrize("mode", ["ansi", "rgb_array"])
+def test_render_modes(mode):
+    env = PuyoEnv(render_mode=mode)
+    env.reset(seed=1)
+    picture = env.render()
+    assert isinstance(picture, str) if mode == "ansi" else picture.shape == (112, 48, 3)
