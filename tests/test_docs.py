@@ -32,6 +32,8 @@ ROOT = Path(__file__).resolve().parent.parent
 PAGES = sorted((ROOT / "docs").glob("*.md")) + [ROOT / "README.md"]
 KNOWN_LANGUAGES = {"pycon", "python", "sh"}
 FENCE = re.compile(r"^```(\S*)\s*$")
+# Cluster runtimes start native daemons and workers that cannot live with a preloaded ASan.
+CLUSTER_RUNTIMES = ("ray", "distributed")
 REQUIRES = re.compile(r"^<!--\s*requires:\s*([\w.]+)\s*-->\s*$")
 
 
@@ -164,6 +166,10 @@ def run_page(page: Path) -> int:
         where = f"{page.relative_to(ROOT)}:{block.line}"
         if block.requires and importlib.util.find_spec(block.requires.split(".")[0]) is None:
             print(f"skipped {where}: needs {block.requires}")
+            skipped += 1
+            continue
+        if block.requires in CLUSTER_RUNTIMES and os.environ.get("VELMO_SANITIZED"):
+            print(f"skipped {where}: {block.requires} does not run under the preloaded sanitizer")
             skipped += 1
             continue
         if block.language == "pycon":
