@@ -133,6 +133,9 @@ def run_command(command: str) -> tuple[bool, str]:
             return True, f"skipped ({NO_BUILD_TOOLS}): {command}"
         env = dict(os.environ)
     elif words[0] == "python":
+        cluster_backend = any(f"--backend={b}" in words or ("--backend" in words and b in words) for b in ("dask", "ray"))
+        if cluster_backend and (os.environ.get("VELMO_SANITIZED") or importlib.util.find_spec("distributed") is None):
+            return True, f"skipped (needs a cluster engine that runs here, not under the sanitizer): {command}"
         words[0] = sys.executable
         env = dict(os.environ)
     else:  # mypy
