@@ -8,4 +8,5 @@ NB_MODULE(_native, m) {
     velmo_game::import_velmo();
     velmo_game::bind_sequence(m);
     velmo_game::bind_game(m);
+    velmo_game::bind_search(m);
 }
