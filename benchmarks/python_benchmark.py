@@ -24,6 +24,24 @@ def text_rows(rows):
     return [row.replace(".", "_") for row in rows]
 
 
+def mid_game_field(seed=5, moves=30):
+    """A settled field after `moves` seeded random placements, chains played out on the way."""
+    import random
+
+    rng = random.Random(seed)
+    field, hands = velmo.Field(), velmo.Hand.enumerate()
+    for _ in range(moves):
+        pair = velmo.Pair(rng.choice((4, 5, 6, 7)), rng.choice((4, 5, 6, 7)))
+        for hand in rng.sample(hands, len(hands)):
+            try:
+                field.put_hand(hand, pair)
+                break
+            except RuntimeError:
+                continue
+        field.chain()
+    return field
+
+
 def calls_per_run(timer, min_time):
     number = 1
     while timer.timeit(number) < min_time:
@@ -57,7 +75,7 @@ def main():
     ns = {
         "velmo": velmo, "f": first, "g": second, "settled": settled, "state": first.__getstate__(),
         "rows": text_rows(FIRST_19_CHAIN), "pair": velmo.Pair(4, 5), "scratch": first.clone(),
-        "i": 12345, "d": {1: 2}, "s": "abc",
+        "lists": first.to_array(), "mid": mid_game_field(), "hand": velmo.Hand(2, velmo.Rotation.LEFT), "i": 12345, "d": {1: 2}, "s": "abc",
     }
     floors = {
         0: ("int.bit_length()", "i.bit_length()"),
@@ -77,12 +95,28 @@ def main():
         ("chain() on a clone, 19-chain (first)", "f.clone().chain()", 0),
         ("chain() on a clone, 19-chain (second)", "g.clone().chain()", 0),
         ("chain() on a settled field (0 steps)", "settled.chain()", 0),
+        ("a move: clone().put_hand(hand, pair).chain()", "mid.clone().put_hand(hand, pair).chain()", 0),
         ("find_chain_by_removal()", "f.find_chain_by_removal()", 0),
         ("__getstate__()", "f.__getstate__()", 0),
         ("__setstate__(state)", "scratch.__setstate__(state)", 1),
         ("to_array()", "f.to_array()", 0),
         ("Field.from_str_array(rows)", "velmo.Field.from_str_array(rows)", 1),
+        ("Field.from_array(lists)", "velmo.Field.from_array(lists)", 1),
     ]
+    try:
+        import numpy as np
+    except ImportError:
+        np = None
+    if np is not None:
+        class Elementwise(np.ndarray):
+            """An ndarray subclass: read entry by entry, as every array was before the buffer path."""
+
+        cells = np.array(ns["lists"], dtype=np.int64)
+        ns["cells"], ns["cells_elementwise"] = cells, cells.view(Elementwise)
+        cases += [
+            ("Field.from_array(int64 array (6, 14))", "velmo.Field.from_array(cells)", 1),
+            ("  the same read entry by entry", "velmo.Field.from_array(cells_elementwise)", 1),
+        ]
 
     print(f"velmo Python API benchmark; Python {sys.version.split()[0]}; best of {args.repeat} runs")
     print("floor: a builtin method call with the same number of arguments, timed in alternation with the call:")
@@ -101,6 +135,10 @@ def main():
         chain = times[f"chain() on a clone, 19-chain ({which})"]
         print(f"chain() alone on a clone of the 19-chain ({which}), clone subtracted: {chain - clone:.1f} ns")
     print("compare with 'chain 19 ..., ChainResult' of velmo_core_benchmark: the difference is the Python overhead")
+    if "  the same read entry by entry" in times:
+        buffered, elementwise = times["Field.from_array(int64 array (6, 14))"], times["  the same read entry by entry"]
+        print(f"from_array of an int64 array: {elementwise / buffered:.1f}x faster through the buffer than entry by entry; "
+              f"{times['Field.from_array(lists)'] / buffered:.1f}x faster than from nested lists")
 
 
 if __name__ == "__main__":

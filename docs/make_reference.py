@@ -31,6 +31,8 @@ Notation:
 * `SupportsIndex` is any integer: an `int`, a `bool` or a numpy integer.
 * `_SequenceLike[T]` is anything with `len()` and integer indexing that yields
   `T`: a list, a tuple, or a numpy array.
+* `_RotationName` is one of the eight rotation texts that `put_pair` accepts:
+  "top", "TOP", "left", "LEFT", "bottom", "BOTTOM", "right", "RIGHT".
 * Parameters before a `/` are positional only; all others may also be given by
   keyword under the names shown.
 * `PanicException` is `pyo3_runtime.PanicException`, a `BaseException`; see

@@ -1,7 +1,9 @@
-"""A greedy player: tries every hand and keeps the best by the chain it fires and the chain it sets up.
+"""A greedy player: tries every legal move and keeps the best by the chain it fires and the chain it sets up.
 
-For each pair the player tries the 22 hands of ``Hand.enumerate()`` on a copy
-of the field. A hand is judged, in this order, by
+Each game is a ``velmo_game.Game`` (seed ``--seed + i`` for game i): it deals
+the pairs, lists the legal moves and knows when the game is lost. For each
+pair the player tries every legal move on a copy of the field. A move is
+judged, in this order, by
 
 1. the score of the chain it fires, if that chain is long enough to be worth
    firing (``--fire-at`` steps, or any chain once the field is getting full);
@@ -16,14 +18,13 @@ of the field. A hand is judged, in this order, by
 from __future__ import annotations
 
 import argparse
-import random
 from dataclasses import dataclass
 
-from velmo import Field, Hand, Pair, PuyoType
+from velmo import Hand
+from velmo_game import Game
 
-COLOURS = (PuyoType.RED, PuyoType.BLUE, PuyoType.YELLOW, PuyoType.GREEN)
 HANDS = Hand.enumerate()
-DEATH_CELL = (2, 2)  # the cell whose filling ends the game: third column, twelfth row from the bottom
+SPAWN_COLUMN = 2  # the third column, where pairs appear and whose 12th row ends the game
 DANGER_HEIGHT = 9  # above this height of the third column, any chain is worth firing
 
 
@@ -47,26 +48,20 @@ class GameResult:
     topped_out: bool
 
 
-def is_dead(field: Field) -> bool:
-    return field.get(*DEATH_CELL) != PuyoType.EMPTY
-
-
-def judge(field: Field, hand: Hand, pair: Pair, fire_at: int) -> Judgement | None:
-    """Play ``pair`` at ``hand`` on a copy of ``field``; None when the hand does not fit or loses."""
-    trial = field.clone()
-    try:
-        trial.put_hand(hand, pair)
-    except RuntimeError:
+def judge(game: Game, move: int, fire_at: int) -> Judgement | None:
+    """Play ``move`` on a copy of ``game``; None when the move loses the game."""
+    trial_game = game.clone()
+    fired = trial_game.play(move)
+    if fired.game_over:
         return None
-    fired = trial.chain()
-    if is_dead(trial):
-        return None
+    trial = trial_game.field
+    hand = HANDS[move]
     found = trial.find_chain_by_removal()
     best = max(found, key=lambda chain: (chain.score, chain.chain), default=None)
     potential_chain = best.chain if best else 0
     potential_score = best.score if best else 0
 
-    in_danger = field.get_height(DEATH_CELL[0]) > DANGER_HEIGHT
+    in_danger = game.field.get_height(SPAWN_COLUMN) > DANGER_HEIGHT
     worth_firing = fired.chain >= fire_at or in_danger
     stack = max(trial.get_height(x) for x in range(6))
     key = (
@@ -78,29 +73,27 @@ def judge(field: Field, hand: Hand, pair: Pair, fire_at: int) -> Judgement | Non
     return Judgement(hand, fired.chain, fired.score, potential_chain, potential_score, key)
 
 
-def choose(field: Field, pair: Pair, fire_at: int) -> Judgement | None:
-    """The best hand for ``pair`` on ``field``, or None when every hand loses."""
-    judgements = [j for hand in HANDS if (j := judge(field, hand, pair, fire_at)) is not None]
-    return max(judgements, key=lambda j: j.key, default=None)
+def choose(game: Game, fire_at: int) -> tuple[int, Judgement] | None:
+    """The best move of ``game`` with its judgement, or None when every move loses."""
+    judged = [(move, j) for move in game.legal_moves() if (j := judge(game, move, fire_at)) is not None]
+    return max(judged, key=lambda item: item[1].key, default=None)
 
 
-def play_greedy_game(rng: random.Random, max_moves: int, fire_at: int, verbose: bool) -> GameResult:
-    field = Field()
-    score = max_chain = 0
-    for move in range(1, max_moves + 1):
-        pair = Pair(rng.choice(COLOURS), rng.choice(COLOURS))
-        best = choose(field, pair, fire_at)
+def play_greedy_game(seed: int, max_moves: int, fire_at: int, verbose: bool) -> GameResult:
+    game = Game(seed)
+    max_chain = 0
+    for move_number in range(1, max_moves + 1):
+        best = choose(game, fire_at)
         if best is None:
-            return GameResult(move - 1, score, max_chain, topped_out=True)
-        field.put_hand(best.hand, pair)
-        result = field.chain()
-        score += result.score
+            return GameResult(move_number - 1, game.score, max_chain, topped_out=True)
+        move, judgement = best
+        result = game.play(move)
         max_chain = max(max_chain, result.chain)
         if verbose and result.chain:
-            print(f"  move {move}: {best.hand!r} fires a {result.chain}-chain for {result.score}")
+            print(f"  move {move_number}: {judgement.hand!r} fires a {result.chain}-chain for {result.score}")
     if verbose:
-        print(field.get_pretty_string(), end="")
-    return GameResult(max_moves, score, max_chain, topped_out=False)
+        print(game.field.get_pretty_string(), end="")
+    return GameResult(max_moves, game.score, max_chain, topped_out=False)
 
 
 def main(argv: list[str] | None = None) -> int:
@@ -108,13 +101,12 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--games", type=int, default=3, help="number of games (default 3)")
     parser.add_argument("--moves", type=int, default=60, help="move limit per game (default 60)")
     parser.add_argument("--fire-at", type=int, default=4, help="shortest chain worth firing (default 4)")
-    parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the first game (default 1)")
     parser.add_argument("--verbose", action="store_true", help="show every chain and the last field")
     args = parser.parse_args(argv)
 
-    rng = random.Random(args.seed)
     for game in range(1, args.games + 1):
-        result = play_greedy_game(rng, args.moves, args.fire_at, args.verbose)
+        result = play_greedy_game(args.seed + game - 1, args.moves, args.fire_at, args.verbose)
         ending = "topped out" if result.topped_out else "survived"
         print(
             f"game {game}: {result.moves} moves, score {result.score}, "

@@ -1,10 +1,10 @@
-"""Random play: drop random pairs with random hands until the field tops out.
+"""Random play: seeded games with random legal moves until the field tops out.
 
-Each game starts from an empty field. Every move draws a pair of two random
-colours, tries the 22 hands of ``Hand.enumerate()`` in a random order until
-one fits, places the pair and lets the chain reaction run. A game ends when
-the cell that ends a real game (third column, twelfth row from the bottom) is
-occupied, or after ``--moves`` moves.
+Each game is a ``velmo_game.Game``: it deals the arcade's balanced pair
+sequence for its seed, knows which of the 22 hands of ``Hand.enumerate()`` a
+pair can reach, and ends when the death cell (third column, twelfth row from
+the bottom) is occupied. Game i of a run uses seed ``--seed + i``, so any game
+can be replayed alone.
 
     python examples/random_play.py --games 100 --moves 200 --seed 1
 """
@@ -12,17 +12,9 @@ occupied, or after ``--moves`` moves.
 from __future__ import annotations
 
 import argparse
-import random
 from dataclasses import dataclass
 
-from velmo import Field, Hand, Pair, PuyoType
-
-COLOURS = (PuyoType.RED, PuyoType.BLUE, PuyoType.YELLOW, PuyoType.GREEN)
-HANDS = Hand.enumerate()
-
-# The game is lost when this cell is occupied: column 2 (the third from the left), row 2 (the
-# twelfth row from the bottom; rows count from 0 at the hidden 14th row down to 13 at the bottom).
-DEATH_CELL = (2, 2)
+from velmo_game import Game, PairSequence
 
 
 @dataclass
@@ -35,49 +27,30 @@ class GameResult:
     topped_out: bool
 
 
-def random_pair(rng: random.Random) -> Pair:
-    """A pair of two random colours (child first, then axis)."""
-    return Pair(rng.choice(COLOURS), rng.choice(COLOURS))
-
-
-def is_dead(field: Field) -> bool:
-    """Whether the field has topped out."""
-    return field.get(*DEATH_CELL) != PuyoType.EMPTY
-
-
-def play_random_game(rng: random.Random, max_moves: int) -> GameResult:
-    """Play one game with random hands."""
-    field = Field()
-    score = max_chain = 0
-    for move in range(1, max_moves + 1):
-        pair = random_pair(rng)
-        hands = list(HANDS)
-        rng.shuffle(hands)
-        for hand in hands:
-            try:
-                field.put_hand(hand, pair)
-                break
-            except RuntimeError:  # the pair does not fit there: try the next hand
-                continue
-        else:
-            return GameResult(move - 1, score, max_chain, topped_out=True)
-        result = field.chain()
-        score += result.score
+def play_random_game(seed: int, max_moves: int) -> GameResult:
+    """Play one game, each move drawn from the legal ones by a pair sequence used as a dice."""
+    game = Game(seed)
+    # The move chooser draws from another seeded sequence, so runs repeat exactly.
+    dice = PairSequence(seed, kind="uniform").to_numpy(max_moves).astype(int)
+    max_chain = 0
+    for move in range(max_moves):
+        legal = game.legal_moves()
+        draw = int(dice[move, 0] * 8 + dice[move, 1])
+        result = game.play(legal[draw % len(legal)])
         max_chain = max(max_chain, result.chain)
-        if is_dead(field):
-            return GameResult(move, score, max_chain, topped_out=True)
-    return GameResult(max_moves, score, max_chain, topped_out=False)
+        if result.game_over:
+            return GameResult(move + 1, game.score, max_chain, topped_out=True)
+    return GameResult(max_moves, game.score, max_chain, topped_out=False)
 
 
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description="Random play until the field tops out.")
     parser.add_argument("--games", type=int, default=100, help="number of games (default 100)")
     parser.add_argument("--moves", type=int, default=200, help="move limit per game (default 200)")
-    parser.add_argument("--seed", type=int, default=1, help="random seed (default 1)")
+    parser.add_argument("--seed", type=int, default=1, help="seed of the first game (default 1)")
     args = parser.parse_args(argv)
 
-    rng = random.Random(args.seed)
-    results = [play_random_game(rng, args.moves) for _ in range(args.games)]
+    results = [play_random_game(args.seed + i, args.moves) for i in range(args.games)]
 
     chains: dict[int, int] = {}
     for result in results:

@@ -88,3 +88,14 @@ def test_examples_import_without_running():
         sys.path.remove(str(EXAMPLES))
         for name in ("greedy", "parallel", "random_play"):
             sys.modules.pop(name, None)
+
+
+@pytest.mark.parametrize("name", sorted(RUNS))
+def test_every_example_answers_help(name):
+    out = run_example(name, "--help")
+    assert out.startswith(f"usage: {name}") and "--help" in out
+
+
+def test_parallel_prints_the_serial_time_beside_the_pooled_one():
+    out = run_example("parallel.py", *RUNS["parallel.py"])
+    assert re.search(r"on 2 workers in \d+\.\d\d s; in one process \d+\.\d\d s \(\d+\.\d\dx faster pooled\)", out), out

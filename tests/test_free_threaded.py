@@ -8,6 +8,7 @@ import shutil
 import subprocess
 
 import pytest
+from conftest import needs_build_tools
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -47,6 +48,7 @@ FREE_THREADED = _find_free_threaded_python()
 
 
 @pytest.mark.skipif(FREE_THREADED is None, reason="no free-threaded CPython on this machine")
+@needs_build_tools
 def test_import_keeps_the_interpreter_lock(tmp_path):
     env = _clean_env()
     build = tmp_path / "build"

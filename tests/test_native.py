@@ -7,6 +7,7 @@ import sys
 from pathlib import Path
 
 import pytest
+from conftest import NO_BUILD_TOOLS, have_build_tools
 
 ROOT = Path(__file__).resolve().parent.parent
 BINARIES = ["velmo_core_tests", "velmo_core_allocation_tests"]
@@ -14,6 +15,8 @@ BINARIES = ["velmo_core_tests", "velmo_core_allocation_tests"]
 
 @pytest.fixture(scope="session")
 def core_tests(tmp_path_factory):
+    if not have_build_tools():
+        pytest.skip(NO_BUILD_TOOLS)
     if shutil.which("cmake") is None:
         pytest.skip("cmake is not installed")
     build = tmp_path_factory.mktemp("core-tests")

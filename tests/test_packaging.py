@@ -84,3 +84,29 @@ def test_sdist_installs_in_a_fresh_environment(tmp_path):
     done = subprocess.run([str(python), "-c", check], check=True, capture_output=True, text=True, cwd=tmp_path)
     version, has_stubs = done.stdout.split()
     assert version == importlib.metadata.version("velmo") and has_stubs == "True"
+
+
+def test_licence_file_matches_the_declared_licence():
+    text = (ROOT / "LICENSE").read_text(encoding="utf-8") if (ROOT / "LICENSE").is_file() else None
+    if text is None:
+        pytest.skip("needs the source tree (LICENSE)")
+    assert text.startswith("MIT License\n") and "Permission is hereby granted, free of charge" in text
+    meta = distribution().metadata
+    assert meta.get("License") == "MIT" and "License :: OSI Approved :: MIT License" in (meta.get_all("Classifier") or [])
+    assert meta.get("Author") or meta.get("Author-email"), "no author in the metadata"
+    assert "puzzle" in (meta.get("Keywords") or "")
+    licences = [f for f in distribution().files or [] if Path(str(f)).name == "LICENSE"]
+    assert licences and licences[0].read_text(encoding="utf-8") == text
+
+
+def test_no_build_file_tunes_for_the_build_machine():
+    """A wheel must run on every x86-64 processor: no -march=native (nor -mcpu/-mtune=native)."""
+    build_files = list(ROOT.glob("**/CMakeLists.txt")) + [ROOT / "pyproject.toml"]
+    if not (ROOT / "CMakeLists.txt").is_file():
+        pytest.skip("needs the source tree")
+    for path in build_files:
+        if "build" in path.relative_to(ROOT).parts[0]:
+            continue
+        text = path.read_text(encoding="utf-8")
+        for flag in ("-march=native", "-mcpu=native", "-mtune=native"):
+            assert flag not in text, f"{path.relative_to(ROOT)} uses {flag}"

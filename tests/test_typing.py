@@ -184,3 +184,19 @@ def test_stubtest_finds_no_difference(mypy_env):
         timeout=600,
     )
     assert done.returncode == 0, done.stdout + done.stderr
+
+
+@needs_mypy
+def test_mypy_knows_the_rotation_texts(mypy_env, tmp_path):
+    source = tmp_path / "rotations.py"
+    source.write_text(
+        "from velmo import Field, Pair\n"
+        "def place(field: Field, name: str) -> None:\n"
+        '    field.put_pair(0, "RIGHT", Pair()).put_pair(0, "bottom", Pair())\n'
+        '    field.put_pair(0, "Top", Pair())\n'
+        "    field.put_pair(0, name, Pair())\n"
+    )
+    done = mypy(mypy_env, "--strict", "--show-error-codes", str(source))
+    errors = [line for line in done.stdout.splitlines() if ": error:" in line]
+    assert [line.split(":")[1] for line in errors] == ["4", "5"], done.stdout
+    assert all("[arg-type]" in line for line in errors), done.stdout

@@ -1,22 +1,25 @@
 #include "debug_text.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
+
+#include "unicode_escapes.hpp"
 
 namespace velmo {
 namespace {
 
-// Characters that a terminal would not show as a visible glyph: controls, the soft hyphen,
-// zero-width and direction marks, line and paragraph separators, and the byte-order mark.
+// Characters that a terminal would not show as a glyph of their own (controls, format and
+// separator characters, surrogates, private use, unassigned code points, and combining marks,
+// which would fuse with the quote before them), from the generated Unicode table.
 bool is_printable(char32_t ch) {
-    if (ch < 0x20 || (ch >= 0x7F && ch <= 0x9F)) return false;
-    if (ch == 0xAD || ch == 0xFEFF || ch == 0x2028 || ch == 0x2029) return false;
-    if (ch >= 0x200B && ch <= 0x200F) return false;
-    if (ch >= 0x202A && ch <= 0x202E) return false;
-    if (ch >= 0x2060 && ch <= 0x2064) return false;
-    if (ch >= 0xD800 && ch <= 0xDFFF) return false;
-    if (ch >= 0xE000 && ch <= 0xF8FF) return false;  // private use
-    return ch <= 0x10FFFF;
+    if (ch >= 0x20 && ch < 0x7F) return true;
+    if (ch > 0x10FFFF) return false;
+    const auto* end = std::end(unicode::kEscapedRanges);
+    const auto* range = std::lower_bound(std::begin(unicode::kEscapedRanges), end, ch,
+                                         [](const unicode::CodePointRange& r, char32_t c) { return r.last < c; });
+    return range == end || ch < range->first;
 }
 
 void append_hex_escape(std::string& out, char32_t ch) {

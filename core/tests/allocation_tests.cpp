@@ -1,13 +1,16 @@
 // The bit field's hot paths allocate nothing, a whole chain included (its step scores are held
 // inline).
 // This binary replaces the global allocation functions with counting ones.
+#include <array>
 #include <cstdlib>
+#include <optional>
 #include <new>
 #include <random>
 
 #include "chain/chain.hpp"
 #include "field/bit_field.hpp"
 #include "field/cpu_path.hpp"
+#include "game/match.hpp"
 #include "harness.hpp"
 #include "test_support.hpp"
 
@@ -81,4 +84,28 @@ TEST(array_field_chain_allocates_only_its_group_lists) {
     // An empty field has no groups, so its chain allocates nothing.
     auto field = velmo_test::to_array_field(BitField{});
     CHECK_EQ(allocations_of([&] { (void)velmo::chain(field); }), 0u);
+}
+
+TEST(match_steps_allocate_nothing) {
+    // A batch of matches steps on worker threads: a whole seeded match, every chain and ojama fall
+    // included, must not touch the heap.
+    Match match = Match::seeded(7);
+    SplitMix64 random(3);
+    std::uint64_t steps = 0;
+    const std::size_t allocations = allocations_of([&] {
+        while (!match.is_over()) {
+            std::array<std::optional<unsigned>, kNumPlayers> moves;
+            for (unsigned p = 0; p < kNumPlayers; ++p) {
+                const MoveMask mask = match.legal_moves(p);
+                if (mask == 0) continue;
+                unsigned move = 0;
+                do move = static_cast<unsigned>(random.below(kNumMoves)); while (((mask >> move) & 1U) == 0);
+                moves[p] = move;
+            }
+            CHECK(match.step(moves).ok());
+            ++steps;
+        }
+    });
+    CHECK_EQ(allocations, 0u);
+    CHECK(steps > 10);
 }

@@ -179,7 +179,7 @@ void bind_sequence(nb::module_& m) {
              "n"_a, "start"_a = 0, nb::sig("def take(self, n: int, start: int = 0) -> list[velmo.Pair]"),
              "The ``n`` pairs from index ``start`` on, as a list of ``velmo.Pair``.")
         .def("to_numpy", &pairs_array, "n"_a, "start"_a = 0,
-             nb::sig("def to_numpy(self, n: int, start: int = 0) -> numpy.ndarray[tuple[int, typing.Literal[2]], numpy.dtype[numpy.uint8]]"),
+             nb::sig("def to_numpy(self, n: int, start: int = 0) -> numpy.typing.NDArray[numpy.uint8]"),
              "The ``n`` pairs from index ``start`` on as an ``(n, 2)`` uint8 array of ``PuyoType``\n"
              "numbers, child then axis (RED 4, BLUE 5, YELLOW 6, GREEN 7).")
         .def_prop_ro("colors", &colors_tuple, nb::sig("def colors(self) -> tuple[int, ...]"),

@@ -1,6 +1,10 @@
 #include "frame.hpp"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
+
+#include "method_docs.hpp"
 
 namespace velmo::py {
 
@@ -224,19 +228,126 @@ void for_each_item(PyObject* sequence, Each each) {
 TextRows FromPython<TextRows>::convert(PyObject* object) {
     TextRows rows;
     for_each_item(object, [&](Ref item) {
-        rows.rows.push_back(to_utf8(item.get()));
-        rows.items.push_back(std::move(item));
+        const std::string_view utf8 = to_utf8(item.get());
+        const std::uint64_t index = rows.count++;
+        if (utf8.empty()) return;  // an empty row writes nothing, wherever it stands
+        rows.ring[rows.kept++ % rows.ring.size()] = {std::move(item), utf8, index};
     });
     return rows;
 }
 
+std::vector<PlacedTextRow> TextRows::last_first() const {
+    std::vector<PlacedTextRow> placed;
+    const std::uint64_t n = std::min<std::uint64_t>(kept, ring.size());
+    placed.reserve(n);
+    for (std::uint64_t k = 1; k <= n; ++k) {
+        const Kept& row = ring[(kept - k) % ring.size()];
+        placed.push_back({row.utf8, count - row.index});
+    }
+    return placed;
+}
+
+namespace {
+
+// A 2-D integer numpy array read through the buffer protocol, without a Python call per entry.
+// Only where the element-wise way is known to give the same: an exact numpy.ndarray (whose
+// iteration yields its rows and their integers; subclasses such as numpy.matrix iterate
+// otherwise) of native integers, none negative (the element-wise way owns that OverflowError).
+// Anything else answers nothing and is read element by element.
+class IntegerMatrix {
+public:
+    explicit IntegerMatrix(PyObject* object) {
+        if (std::strcmp(Py_TYPE(object)->tp_name, "numpy.ndarray") != 0) return;
+        if (PyObject_GetBuffer(object, &view_, PyBUF_RECORDS_RO) < 0) {
+            PyErr_Clear();  // not exportable as such: the element-wise way decides
+            return;
+        }
+        held_ = true;
+        usable_ = view_.ndim == 2 && parse_format(view_.format, view_.itemsize);
+    }
+    IntegerMatrix(const IntegerMatrix&) = delete;
+    IntegerMatrix& operator=(const IntegerMatrix&) = delete;
+    ~IntegerMatrix() {
+        if (held_) PyBuffer_Release(&view_);
+    }
+
+    [[nodiscard]] bool usable() const { return usable_; }
+    [[nodiscard]] std::size_t rows() const { return static_cast<std::size_t>(view_.shape[0]); }
+    [[nodiscard]] std::size_t columns() const { return static_cast<std::size_t>(view_.shape[1]); }
+
+    // The entry at (i, j) as a signed value wide enough for every format taken (unsigned 64-bit
+    // entries come back as their bits: `is_negative` tells them apart).
+    [[nodiscard]] std::uint64_t at(std::size_t i, std::size_t j) const {
+        const char* p = static_cast<const char*>(view_.buf) + static_cast<Py_ssize_t>(i) * view_.strides[0] +
+                        static_cast<Py_ssize_t>(j) * view_.strides[1];
+        switch (view_.itemsize) {
+            case 1: return signed_ ? widen<std::int8_t>(p) : widen<std::uint8_t>(p);
+            case 2: return signed_ ? widen<std::int16_t>(p) : widen<std::uint16_t>(p);
+            case 4: return signed_ ? widen<std::int32_t>(p) : widen<std::uint32_t>(p);
+            default: return signed_ ? widen<std::int64_t>(p) : widen<std::uint64_t>(p);
+        }
+    }
+    [[nodiscard]] bool is_negative(std::uint64_t value) const { return signed_ && static_cast<std::int64_t>(value) < 0; }
+
+private:
+    template <class I>
+    static std::uint64_t widen(const char* p) {
+        I value;
+        std::memcpy(&value, p, sizeof value);
+        return static_cast<std::uint64_t>(value);  // sign-extends the signed ones
+    }
+
+    // Native byte order only ("@", "=" or "<" on this little-endian target), one integer code.
+    bool parse_format(const char* format, Py_ssize_t itemsize) {
+        if (format == nullptr) return false;
+        std::string_view f = format;
+        if (!f.empty() && (f[0] == '@' || f[0] == '=' || (f[0] == '<' && std::endian::native == std::endian::little))) {
+            f.remove_prefix(1);
+        }
+        if (f.size() != 1 || std::string_view("bBhHiIlLqQ").find(f[0]) == std::string_view::npos) return false;
+        if (itemsize != 1 && itemsize != 2 && itemsize != 4 && itemsize != 8) return false;
+        signed_ = f[0] >= 'a';
+        return true;
+    }
+
+    Py_buffer view_{};
+    bool held_ = false;
+    bool usable_ = false;
+    bool signed_ = false;
+};
+
+// Fills `out` from the matrix; false (nothing decided) if an entry is negative.
+bool read_matrix(const IntegerMatrix& matrix, IntegerColumns& out) {
+    IntegerColumns form;
+    form.count = matrix.rows();
+    for (std::size_t i = 0; i < matrix.rows(); ++i) {
+        for (std::size_t j = 0; j < matrix.columns(); ++j) {
+            const std::uint64_t value = matrix.at(i, j);
+            if (matrix.is_negative(value)) return false;
+            if (i < kArrayFormColumns && j < kArrayFormRows) form.columns[i].cells[j] = value;
+        }
+        if (i < kArrayFormColumns) form.columns[i].length = matrix.columns();
+    }
+    out = form;
+    return true;
+}
+
+}  // namespace
+
 IntegerColumns FromPython<IntegerColumns>::convert(PyObject* object) {
-    IntegerColumns columns;
+    IntegerColumns form;
+    if (const IntegerMatrix matrix(object); matrix.usable() && read_matrix(matrix, form)) return form;
     for_each_item(object, [&](Ref column) {
-        auto& cells = columns.emplace_back();
-        for_each_item(column.get(), [&](Ref cell) { cells.push_back(to_unsigned(cell.get())); });
+        const std::size_t i = form.count++;
+        std::size_t length = 0;
+        for_each_item(column.get(), [&](Ref cell) {
+            const std::uint64_t value = to_unsigned(cell.get());
+            if (i < kArrayFormColumns && length < kArrayFormRows) form.columns[i].cells[length] = value;
+            ++length;
+        });
+        if (i < kArrayFormColumns) form.columns[i].length = length;
     });
-    return columns;
+    return form;
 }
 
 StateBytes FromPython<StateBytes>::convert(PyObject* object) {
@@ -262,8 +373,37 @@ PyObject* compare_result(int op, bool equal) {
 // Class objects
 // ===========================================================================================
 
+namespace {
+
+const char* method_doc(std::string_view class_name, std::string_view name) {
+    for (const MethodDoc& entry : kMethodDocs) {
+        if (entry.class_name == class_name && entry.name == name) return entry.doc;
+    }
+    return nullptr;
+}
+
+// Gives every method and getter of a class its docstring (the class itself keeps none), before
+// the interpreter makes descriptors of them.
+void attach_docs(std::string_view class_name, std::span<const PyType_Slot> slots) {
+    for (const PyType_Slot& slot : slots) {
+        if (slot.slot == Py_tp_methods) {
+            for (auto* def = static_cast<PyMethodDef*>(slot.pfunc); def->ml_name != nullptr; ++def) {
+                def->ml_doc = method_doc(class_name, def->ml_name);
+            }
+        } else if (slot.slot == Py_tp_getset) {
+            for (auto* def = static_cast<PyGetSetDef*>(slot.pfunc); def->name != nullptr; ++def) {
+                def->doc = method_doc(class_name, def->name);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 PyTypeObject* build_type(const char* qualified_name, int basic_size, std::vector<PyType_Slot> slots,
                          std::span<const ClassAttribute> attributes, bool has_constructor) {
+    const std::string_view name = qualified_name;
+    attach_docs(name.substr(name.rfind('.') + 1), slots);
     slots.push_back({0, nullptr});
     PyType_Spec spec{qualified_name, basic_size, 0, Py_TPFLAGS_DEFAULT, slots.data()};
     PyObject* created = PyType_FromSpec(&spec);

@@ -25,6 +25,7 @@
 #include <utility>
 #include <vector>
 
+#include "field/field.hpp"
 #include "internal_failure.hpp"
 
 namespace velmo::py {
@@ -275,10 +276,21 @@ struct FromPython<std::string_view> {
     static std::string_view convert(PyObject* object) { return to_utf8(object); }
 };
 
-// A sequence of str: the rows of a field's text form.
+// A sequence of str: a field's text form. Every item is converted, in order, so the first bad
+// item is the one reported; but only the rows that decide the field are kept (the last
+// kTextFormRowsRead non-empty ones), so a huge sequence costs no more memory than its own.
 struct TextRows {
-    std::vector<Ref> items;  // keeps each string (and so its UTF-8 buffer) alive
-    std::vector<std::string_view> rows;
+    struct Kept {
+        Ref item;  // keeps the string, and so its UTF-8 buffer, alive
+        std::string_view utf8;
+        std::uint64_t index;
+    };
+    std::array<Kept, kTextFormRowsRead> ring;  // the last non-empty rows, oldest overwritten
+    std::uint64_t kept = 0;                    // non-empty rows seen
+    std::uint64_t count = 0;                   // rows seen
+
+    // The kept rows, last row first, each with its place counted from the end.
+    [[nodiscard]] std::vector<PlacedTextRow> last_first() const;
 };
 
 template <>
@@ -286,8 +298,22 @@ struct FromPython<TextRows> {
     static TextRows convert(PyObject* object);
 };
 
-// A sequence of sequences of unsigned integers: a field's array form.
-using IntegerColumns = std::vector<std::vector<std::uint64_t>>;
+// A sequence of sequences of unsigned integers: a field's array form. Every entry is converted,
+// in order, but only what a field can use is kept: the number of columns, and of the first 6
+// columns their lengths and first 14 numbers. It reads as the core's array form does.
+struct IntegerColumns {
+    struct Column {
+        std::size_t length = 0;
+        std::array<std::uint64_t, kArrayFormRows> cells{};
+        [[nodiscard]] std::size_t size() const { return length; }
+        std::uint64_t operator[](std::size_t j) const { return cells[j]; }
+    };
+    std::size_t count = 0;
+    std::array<Column, kArrayFormColumns> columns{};
+
+    [[nodiscard]] std::size_t size() const { return count; }
+    const Column& operator[](std::size_t i) const { return columns[i]; }
+};
 
 template <>
 struct FromPython<IntegerColumns> {
@@ -598,6 +624,9 @@ PyObject* alloc_entry(PyTypeObject* type, Py_ssize_t) noexcept {
 template <class T>
 void dealloc_entry(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
+    // A __del__ set on the class runs here; it may resurrect the object, which must then stay
+    // whole. So the value is destroyed only after the finaliser, once the object really dies.
+    if (type == PyClass<T>::type() && PyObject_CallFinalizerFromDealloc(self) < 0) return;
     object_cast<T>(self)->value().~T();
     type->tp_free(self);
     Py_DECREF(type);

@@ -6,6 +6,10 @@
 #include "classes.hpp"
 #include "field/cpu_path.hpp"
 
+#ifndef VELMO_VERSION
+#error "VELMO_VERSION (the distribution's version) is set by python/CMakeLists.txt"
+#endif
+
 namespace velmo::py {
 namespace {
 
@@ -82,6 +86,8 @@ PyObject* init() {
         if (type == nullptr) throw PythonError{};
         add_public(module.get(), all.get(), registration.name, reinterpret_cast<PyObject*>(type));
     }
+    // The distribution's version, for a user at the prompt; not one of the published names.
+    if (PyModule_AddStringConstant(module.get(), "__version__", VELMO_VERSION) < 0) throw PythonError{};
     return module.release();
 }
 

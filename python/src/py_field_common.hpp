@@ -53,7 +53,7 @@ struct FieldEntries {
     using P = typename F::Puyo;
     static constexpr const char* kName = PyClass<F>::kBindingName;
 
-    static F from_str_array(const TextRows& s) { return unwrap(velmo::from_str_array<F>(s.rows)); }
+    static F from_str_array(const TextRows& s) { return unwrap(velmo::from_placed_text_rows<F>(s.last_first())); }
 
     static F from_array(const IntegerColumns& s) {
         auto field = velmo::from_array<F>(s);

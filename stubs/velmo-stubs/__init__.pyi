@@ -11,7 +11,7 @@ five colours including purple). Columns ``x`` run 0..5 from the left, rows
 in as the ints of ``PuyoType``.
 """
 
-from typing import ClassVar, Final, Protocol, SupportsIndex, TypeVar, final, overload
+from typing import ClassVar, Final, Literal, Protocol, SupportsIndex, TypeVar, final, overload
 
 __all__ = [
     "__doc__",
@@ -26,6 +26,9 @@ __all__ = [
 ]
 
 _T_co = TypeVar("_T_co", covariant=True)
+
+_RotationName = Literal["top", "TOP", "left", "LEFT", "bottom", "BOTTOM", "right", "RIGHT"]
+"""The eight spellings that ``put_pair`` accepts for a rotation."""
 
 class _SequenceLike(Protocol[_T_co]):
     """Anything with a length and integer item access: a list, a tuple, a numpy array."""
@@ -179,7 +182,7 @@ class Field:
                 ``Field`` puyo type.
         """
 
-    def put_pair(self, x: SupportsIndex, rotation: str, pair: Pair) -> Field:
+    def put_pair(self, x: SupportsIndex, rotation: _RotationName, pair: Pair) -> Field:
         """Place ``pair`` with its axis puyo in column ``x`` and its child at ``rotation``.
 
         ``rotation`` is "top", "left", "bottom" or "right" (or the same in
@@ -405,7 +408,7 @@ class ArrayField:
             PanicException: "not implemented" for 3 or a number above 8.
         """
 
-    def put_pair(self, x: SupportsIndex, rotation: str, pair: Pair) -> ArrayField:
+    def put_pair(self, x: SupportsIndex, rotation: _RotationName, pair: Pair) -> ArrayField:
         """Place ``pair`` with its axis puyo in column ``x`` and its child at ``rotation``.
 
         As ``Field.put_pair``; a pair holding PURPLE is placed too.

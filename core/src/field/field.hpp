@@ -206,9 +206,10 @@ ArrayForm to_array(const F& field) {
 
 // Builds a field from Python numbers, checking sizes column by column interleaved with the
 // conversions, so the first problem in reading order is the one reported. An invalid number
-// fails with "not implemented".
-template <Field F>
-Result<F, ArraySizeError> from_array(const std::vector<std::vector<std::uint64_t>>& python_numbers) {
+// fails with "not implemented". `Columns` is a vector of vectors or any type with the same
+// size() and [] (the binding passes a form that keeps only the 6 x 14 numbers a field can use).
+template <Field F, class Columns = std::vector<std::vector<std::uint64_t>>>
+Result<F, ArraySizeError> from_array(const Columns& python_numbers) {
     using P = typename F::Puyo;
     F field;
     if (python_numbers.size() != kArrayFormColumns) return Err{ArraySizeError{}};
@@ -220,27 +221,60 @@ Result<F, ArraySizeError> from_array(const std::vector<std::vector<std::uint64_t
     return field;
 }
 
+// One row of a text form with its place: 1 for the last (lowest) row, 2 for the one above it...
+struct PlacedTextRow {
+    std::string_view utf8;
+    std::uint64_t rows_from_end;
+};
+
+// A text form is read from its last row upwards, and a field has only 16 rows: the 16th
+// non-empty row from the end cannot be written, so the reading stops there at the latest.
+// Empty rows write nothing. The non-empty rows up to that one decide the result alone.
+inline constexpr std::size_t kTextFormRowsRead = kFieldHeight;
+
+namespace detail {
+
+// Writes one row of text at row y = 15 - rows_from_end (wrapping past the top on purpose):
+// characters from the first; a bad character is reported before a cell outside the grid.
+template <Field F>
+std::optional<PuyoTypeError> write_text_row(F& field, std::string_view row_utf8, std::uint64_t rows_from_end) {
+    using P = typename F::Puyo;
+    const std::uint64_t y = (kFieldHeight - 1) - rows_from_end;
+    std::size_t pos = 0;
+    std::uint64_t x = kFirstPlayableColumn;
+    while (const auto ch = next_utf8(row_utf8, pos)) {
+        const auto t = PuyoTraits<P>::from_char(*ch);
+        if (!t) return t.error();
+        if (x >= kFieldWidth) fail_index_out_of_bounds(kFieldWidth, x);
+        if (y >= kFieldHeight) fail_index_out_of_bounds(kFieldHeight, y);
+        field.set(x, y, t.value());
+        ++x;
+    }
+    return std::nullopt;
+}
+
+}  // namespace detail
+
 // Builds a field from text rows (UTF-8), the last row the lowest playable one. Rows and columns
 // beyond the grid are refused with the index failures, the column first; a 16th row from the
 // end fails on its first character, a bad character being reported before the row.
 template <Field F>
 Result<F, PuyoTypeError> from_str_array(std::span<const std::string_view> rows_utf8) {
-    using P = typename F::Puyo;
     F field;
     std::uint64_t rows_from_end = 0;
     for (auto row = rows_utf8.rbegin(); row != rows_utf8.rend(); ++row) {
-        ++rows_from_end;
-        const std::uint64_t y = (kFieldHeight - 1) - rows_from_end;  // wraps past the top on purpose
-        std::size_t pos = 0;
-        std::uint64_t x = kFirstPlayableColumn;
-        while (const auto ch = next_utf8(*row, pos)) {
-            const auto t = PuyoTraits<P>::from_char(*ch);
-            if (!t) return Err{t.error()};
-            if (x >= kFieldWidth) fail_index_out_of_bounds(kFieldWidth, x);
-            if (y >= kFieldHeight) fail_index_out_of_bounds(kFieldHeight, y);
-            field.set(x, y, t.value());
-            ++x;
-        }
+        if (auto error = detail::write_text_row(field, *row, ++rows_from_end)) return Err{*error};
+    }
+    return field;
+}
+
+// The same from only the rows that decide it, last row first: the non-empty rows of a text
+// form up to its kTextFormRowsRead-th non-empty one from the end, each with its place.
+template <Field F>
+Result<F, PuyoTypeError> from_placed_text_rows(std::span<const PlacedTextRow> rows_last_first) {
+    F field;
+    for (const PlacedTextRow& row : rows_last_first) {
+        if (auto error = detail::write_text_row(field, row.utf8, row.rows_from_end)) return Err{*error};
     }
     return field;
 }

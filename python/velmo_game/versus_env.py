@@ -1,0 +1,126 @@
+"""A versus match against a built-in opponent, as a one-agent Gymnasium environment.
+
+``PuyoVersusEnv`` (registered as ``velmo/PuyoVersus-v0``) lets the agent play player 0 of a
+``velmo_game.Match`` against ``opponent``, a callable ``(match, player) -> move`` that is asked
+whenever player 1 is due (by default ``RandomOpponent``, uniform over the legal moves, reseeded
+from the reset seed). Every observation is returned at a decision of the agent: time runs on,
+with the opponent moving as often as it is due, until the agent must move again or the match
+ends.
+
+The action space is ``Discrete(22)`` (the moves of ``velmo.Hand.enumerate()``); the legal ones are
+in ``info["action_mask"]`` (``(22,)`` int8). The observation is a dict of ``field`` and
+``opponent_field`` ``(14, 6)`` uint8, ``pairs`` and ``opponent_pairs`` ``(1 + visible, 2)`` uint8
+and ``pending_ojama`` ``(2,)`` uint32 (own first), or, with ``flatten=True``, those values in one
+uint32 vector. Rewards: +1 for a win, -1 for a loss, 0 for a draw and every other step, minus
+``illegal_penalty`` when an illegal action was replaced by the lowest legal move
+(``illegal="substitute"``, the default; ``illegal="raise"`` refuses it with ``ValueError``).
+"""
+
+from __future__ import annotations
+
+from typing import Any, SupportsFloat
+
+import gymnasium
+import numpy as np
+import numpy.typing as npt
+from gymnasium import spaces
+
+from velmo_game import _versus
+from velmo_game._native import Match, Rules, Timing
+from velmo_game._versus import Opponent, RandomOpponent
+
+AGENT = 0
+OPPONENT = 1
+
+
+class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
+    """Player 0 of a match against a built-in opponent; see the module's documentation."""
+
+    metadata = {"render_modes": ["ansi", "rgb_array"], "render_fps": 4}
+
+    def __init__(
+        self,
+        *,
+        colors: int = 4,
+        visible: int = 2,
+        rules: Rules | None = None,
+        timing: Timing | None = None,
+        opponent: Opponent | None = None,
+        flatten: bool = False,
+        illegal: _versus.IllegalPolicy = "substitute",
+        illegal_penalty: float = 0.1,
+        render_mode: str | None = None,
+    ) -> None:
+        if illegal not in ("substitute", "raise"):
+            raise ValueError(f"illegal must be 'substitute' or 'raise', not {illegal!r}")
+        if render_mode not in (None, *self.metadata["render_modes"]):
+            raise ValueError(f"render_mode must be None, 'ansi' or 'rgb_array', not {render_mode!r}")
+        self.render_mode = render_mode
+        self._settings = _versus.MatchSettings(colors, visible, rules, timing)
+        self.opponent: Opponent = opponent if opponent is not None else RandomOpponent()
+        self._illegal: _versus.IllegalPolicy = illegal
+        self._penalty = float(illegal_penalty)
+        self._flatten = flatten
+        field = spaces.Box(0, 7, shape=(14, 6), dtype=np.uint8)
+        pairs = spaces.Box(0, 7, shape=(1 + visible, 2), dtype=np.uint8)
+        self._dict_space = spaces.Dict(
+            {
+                "field": field,
+                "pairs": pairs,
+                "opponent_field": field,
+                "opponent_pairs": pairs,
+                "pending_ojama": spaces.Box(0, np.iinfo(np.uint32).max, shape=(2,), dtype=np.uint32),
+            }
+        )
+        self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
+        self.action_space = spaces.Discrete(22)
+        self.match = self._settings.new_match(0)
+        self._next_seed = 0
+
+    def _observation(self) -> Any:
+        observation = _versus.player_observation(self.match, AGENT)
+        return spaces.flatten(self._dict_space, observation) if self._flatten else observation
+
+    def _info(self, **extra: Any) -> dict[str, Any]:
+        mask = _versus.action_mask(self.match, AGENT)[:22] if not self.match.is_over else np.zeros(22, dtype=np.int8)
+        return {"action_mask": mask, "frame": self.match.frame, **extra}
+
+    def _run_opponent_until_agent_is_due(self) -> None:
+        while not self.match.is_over and AGENT not in self.match.to_move():
+            self.match.step({OPPONENT: self.opponent(self.match, OPPONENT)})
+
+    def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
+        super().reset(seed=seed)
+        if seed is not None:
+            self._next_seed = seed
+        match_seed = self._next_seed
+        self._next_seed = (self._next_seed + 1) & ((1 << 64) - 1)
+        self.match = self._settings.new_match(match_seed)
+        reseed = getattr(self.opponent, "seed", None)
+        if callable(reseed):
+            reseed(match_seed ^ 0x5EED)
+        self._run_opponent_until_agent_is_due()
+        return self._observation(), self._info()
+
+    def step(self, action: Any) -> tuple[Any, SupportsFloat, bool, bool, dict[str, Any]]:
+        if self.match.is_over:
+            raise ValueError("the match is over: call reset() first")
+        actions = {AGENT: int(action)}
+        if OPPONENT in self.match.to_move():
+            actions[OPPONENT] = self.opponent(self.match, OPPONENT)
+        moves, penalised = _versus.resolve_moves(self.match, actions, self._illegal)
+        result = self.match.step(moves)
+        events = result.players[AGENT]
+        self._run_opponent_until_agent_is_due()
+        truncated = _versus.is_truncated(self.match)
+        terminated = self.match.is_over and not truncated
+        reward = _versus.outcome_rewards(self.match)[AGENT] - (self._penalty if penalised[AGENT] else 0.0)
+        info = self._info(chain=events.chain, score=events.score, ojama_sent=events.ojama_sent, illegal=penalised[AGENT])
+        return self._observation(), reward, terminated, truncated, info
+
+    def render(self) -> str | npt.NDArray[np.uint8] | None:
+        if self.render_mode == "ansi":
+            return _versus.match_text(self.match)
+        if self.render_mode == "rgb_array":
+            return _versus.match_picture(self.match)
+        return None

@@ -1,0 +1,297 @@
+"""One-player games: moves agree with velmo, the movement rule and game over hold, bad input
+changes nothing, and a game is a plain value."""
+
+from __future__ import annotations
+
+import copy
+import inspect
+import pickle
+
+import numpy as np
+import pytest
+
+import velmo
+import velmo_game
+from velmo_game import Game, MoveResult, PairSequence
+
+HANDS = velmo.Hand.enumerate()
+
+
+def splitmix64(seed: int):
+    """The test's own move chooser: SplitMix64, independent of the library's."""
+    state = seed
+    while True:
+        state = (state + 0x9E3779B97F4A7C15) & (2**64 - 1)
+        z = state
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & (2**64 - 1)
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & (2**64 - 1)
+        yield z ^ (z >> 31)
+
+
+def columns_of(hand: velmo.Hand) -> list[int]:
+    """The Python columns a hand's pair occupies."""
+    x = hand.x
+    if hand.rotation == velmo.Rotation.LEFT:
+        return [x, x - 1]
+    if hand.rotation == velmo.Rotation.RIGHT:
+        return [x, x + 1]
+    return [x]
+
+
+def legal_by_rule(field: velmo.Field, pair: velmo.Pair) -> list[int]:
+    """The movement rule restated: put_pair accepts it, and every column from the spawn column
+    (Python column 2) to each column the pair occupies is at most 12 high."""
+    if field.get(2, 2) != velmo.PuyoType.EMPTY:
+        return []
+    heights = [field.get_height(x) for x in range(6)]
+    legal = []
+    for move, hand in enumerate(HANDS):
+        try:
+            field.clone().put_hand(hand, pair)
+        except RuntimeError:
+            continue
+        path = set()
+        for column in columns_of(hand):
+            path.update(range(min(2, column), max(2, column) + 1))
+        if all(heights[c] <= 12 for c in path):
+            legal.append(move)
+    return legal
+
+
+def play_random_game(game: Game, chooser, moves: int):
+    """Yields (field before, pair, move, result) for up to `moves` moves."""
+    for _ in range(moves):
+        if game.is_over:
+            return
+        legal = game.legal_moves()
+        before, pair = game.field, game.current_pair
+        move = legal[next(chooser) % len(legal)]
+        yield before, pair, move, game.play(move)
+
+
+def test_seeded_random_games_agree_with_velmo_move_for_move():
+    moves = 0
+    for seed in range(40):
+        game = Game(seed, colors=3 + seed % 2)
+        chooser = splitmix64(seed)
+        total = 0
+        for before, pair, move, result in play_random_game(game, chooser, 400):
+            assert game.legal_moves() == legal_by_rule(game.field, game.current_pair) or game.is_over
+            assert legal_by_rule(before, pair).count(move) == 1
+            replay = before.clone()
+            replay.put_hand(HANDS[move], pair)
+            chain = replay.chain()
+            assert (result.chain, result.score) == (chain.chain, chain.score)
+            assert sum(result.step_scores) == chain.score and len(result.step_scores) == chain.chain
+            assert replay == game.field
+            assert result.all_clear == replay.is_all_clear()
+            assert result.game_over == (replay.get(2, 2) != velmo.PuyoType.EMPTY) == game.is_over
+            total += result.score
+            moves += 1
+        assert game.score == total
+    assert moves > 2000
+
+
+def test_the_pairs_dealt_follow_the_sequence():
+    game = Game(4, visible=3)
+    sequence = PairSequence(4)
+    for turn in range(6):
+        assert game.turn == turn
+        assert game.current_pair == sequence[turn]
+        assert list(game.next_pairs) == sequence.take(3, start=turn + 1)
+        game.play(game.legal_moves()[0])
+
+
+def field_of(*rows: str) -> velmo.Field:
+    return velmo.Field.from_str_array(list(rows))
+
+
+def tower(column: int, height: int) -> list[str]:
+    """Rows (top first) with a stack of `height` alternating colours in `column`, no groups."""
+    rows = []
+    for r in range(height):
+        row = [" "] * 6
+        row[column] = "RB"[(r // 2) % 2] if r % 4 < 2 else "GY"[(r // 2) % 2]
+        rows.append("".join(row).rstrip())
+    return rows
+
+
+@pytest.mark.parametrize(
+    "column, height, blocked_columns",
+    [
+        (1, 13, {0, 1}),  # a 13-high column left of spawn walls off it and everything beyond
+        (4, 13, {4, 5}),
+        (0, 13, {0}),
+        (5, 14, {5}),
+        (1, 12, set()),  # 12 high is still passable
+    ],
+)
+def test_a_column_reaching_the_13th_row_is_a_wall(column, height, blocked_columns):
+    game = Game(field=field_of(*tower(column, height)))
+    for move, hand in enumerate(HANDS):
+        occupied = set(columns_of(hand))
+        if occupied & blocked_columns:
+            assert not game.is_legal(move), hand
+    assert game.legal_moves() == legal_by_rule(game.field, game.current_pair)
+
+
+def test_a_child_below_needs_a_stack_of_at_most_11():
+    game = Game(field=field_of(*tower(0, 12)))
+    bottom_in_column_0 = [m for m, h in enumerate(HANDS) if h.x == 0 and h.rotation == velmo.Rotation.BOTTOM][0]
+    assert not game.is_legal(bottom_in_column_0)
+    top_in_column_0 = HANDS.index(next(h for h in HANDS if h.x == 0 and h.rotation == velmo.Rotation.TOP))
+    assert game.is_legal(top_in_column_0)
+
+
+def test_filling_the_death_cell_ends_the_game():
+    game = Game(field=field_of(*tower(2, 10)), sequence=[velmo.Pair(4, 5)])
+    assert not game.is_over
+    result = game.play(2)  # top in Python column 2: the stack reaches 12
+    assert result.game_over and game.is_over
+    assert game.legal_moves() == [] and not game.action_mask().any()
+    before = pickle.dumps(game)
+    with pytest.raises(ValueError, match="the game is over"):
+        game.play(0)
+    assert pickle.dumps(game) == before
+
+
+def test_a_game_starting_on_an_occupied_death_cell_is_over():
+    assert Game(field=field_of(*tower(2, 12))).is_over
+
+
+def test_an_all_clear_is_reported():
+    game = Game(field=field_of("RR"), sequence=[velmo.Pair(4, 4)])
+    result = game.play(HANDS.index(next(h for h in HANDS if h.x == 2 and h.rotation == velmo.Rotation.LEFT)))
+    assert result.chain == 1 and result.score == 40 and result.all_clear and result.step_scores == (40,)
+    assert game.field.is_all_clear() and game.score == 40
+
+
+@pytest.mark.parametrize(
+    "move, error, message",
+    [
+        (22, ValueError, r"move must be in 0..21 .*not 22"),
+        (-1, ValueError, "move must be in 0..21"),
+        (2**70, ValueError, "move must be in 0..21"),
+        ("3", TypeError, "move must be an int, not str"),
+        (True, TypeError, "move must be an int"),
+        (1.0, TypeError, "move must be an int"),
+    ],
+)
+def test_bad_moves_raise_and_change_nothing(move, error, message):
+    game = Game(1)
+    before = pickle.dumps(game)
+    with pytest.raises(error, match=message):
+        game.play(move)
+    assert pickle.dumps(game) == before
+
+
+def test_an_illegal_move_raises_and_changes_nothing():
+    game = Game(field=field_of(*tower(1, 13)))
+    illegal = next(m for m in range(22) if not game.is_legal(m))
+    before = pickle.dumps(game)
+    with pytest.raises(ValueError, match=f"move {illegal} \\({HANDS[illegal].x + 1}-"):
+        game.play(illegal)
+    assert pickle.dumps(game) == before
+    game.play(game.legal_moves()[0])  # still usable
+
+
+@pytest.mark.parametrize(
+    "options, error, message",
+    [
+        ({"seed": -1}, ValueError, "seed must be in"),
+        ({"colors": 5}, ValueError, "colors must be 3 or 4"),
+        ({"visible": 129}, ValueError, "visible must be in 0..128"),
+        ({"visible": -1}, ValueError, "visible must be in 0..128"),
+        ({"field": [[0] * 14] * 6}, TypeError, "field must be a velmo.Field, not list"),
+        ({"field": velmo.ArrayField()}, TypeError, "field must be a velmo.Field, not velmo.ArrayField"),
+        ({"sequence": []}, ValueError, "sequence must hold 1 to 256 pairs"),
+        ({"sequence": [velmo.Pair(8, 8)]}, ValueError, "PURPLE"),
+        ({"sequence": 5}, TypeError, "sequence must be a PairSequence or a sequence of velmo.Pair"),
+    ],
+)
+def test_bad_game_arguments_are_refused(options, error, message):
+    with pytest.raises(error, match=message):
+        Game(**options)
+
+
+def test_a_field_with_broken_walls_is_refused():
+    state = bytearray(velmo.Field().__getstate__())
+    state[24] = 0  # plane 1 starts at byte 24; its first two bytes are the left wall's lowest cells
+    state[25] = 0
+    walls_gone = velmo.Field.__new__(velmo.Field)
+    walls_gone.__setstate__(bytes(state))
+    with pytest.raises(ValueError, match="broken walls"):
+        Game(field=walls_gone)
+
+
+def test_copies_and_pickles_play_identically():
+    game = Game(21, colors=3, visible=4)
+    chooser = splitmix64(5)
+    for _ in play_random_game(game, chooser, 30):
+        pass
+    twins = [game.clone(), copy.copy(game), copy.deepcopy(game), pickle.loads(pickle.dumps(game))]
+    assert all(twin == game for twin in twins)
+    moves = [next(chooser) for _ in range(60)]
+
+    def play_on(g: Game) -> list[MoveResult]:
+        results = []
+        for draw in moves:
+            if g.is_over:
+                break
+            legal = g.legal_moves()
+            results.append(g.play(legal[draw % len(legal)]))
+        return results
+
+    expected = play_on(game)
+    assert expected and all(play_on(twin) == expected for twin in twins)
+    assert all(twin == game for twin in twins)
+
+
+def test_a_clone_is_independent():
+    game = Game(2)
+    twin = game.clone()
+    twin.play(0)
+    assert game.turn == 0 and twin.turn == 1 and game != twin
+
+
+def test_observation_shows_the_field_and_the_visible_pairs():
+    game = Game(8, visible=2, field=field_of("Y", "GB", "RRO"))
+    field, pairs = game.observation()
+    assert field.shape == (14, 6) and field.dtype == np.uint8
+    assert pairs.shape == (3, 2) and pairs.dtype == np.uint8
+    expected = np.array([[game.field.get(x, y) for x in range(6)] for y in range(14)], dtype=np.uint8)
+    np.testing.assert_array_equal(field, expected)
+    assert field[13].tolist() == [4, 4, 1, 0, 0, 0] and field[11, 0] == 6
+    shown = [game.current_pair, *game.next_pairs]
+    assert pairs.tolist() == [[p.child + 1, p.axis + 1] for p in shown]
+    mask = game.action_mask()
+    assert mask.shape == (22,) and mask.dtype == np.bool_ and np.flatnonzero(mask).tolist() == game.legal_moves()
+
+
+def test_a_state_that_is_not_a_game_is_refused():
+    game = Game.__new__(Game)
+    good = Game(3).__getstate__()
+    for state in [(), (2, *good[1:]), (1, b"\0" * 56, *good[2:]), good[:6]]:
+        with pytest.raises((ValueError, TypeError)):
+            game.__setstate__(state)
+
+
+@pytest.mark.parametrize("cls", [Game, PairSequence, MoveResult])
+def test_every_class_and_public_method_has_a_docstring_and_a_signature(cls):
+    assert cls.__doc__
+    for name, member in vars(cls).items():
+        if name.startswith("_") and name != "__init__":
+            continue
+        function = member.__func__ if isinstance(member, staticmethod) else member
+        if isinstance(member, property):
+            assert member.__doc__, name
+            continue
+        assert function.__doc__, name
+        inspect.signature(function)
+
+
+def test_signatures_name_the_real_parameters():
+    assert str(inspect.signature(Game)).startswith("(seed: 'int' = 0, *, colors: 'int' = 4, visible: 'int' = 2, field:")
+    assert list(inspect.signature(Game.play).parameters) == ["self", "move"]
+    assert list(inspect.signature(PairSequence.from_pairs).parameters) == ["pairs"]
+    assert velmo_game.NUM_MOVES == len(HANDS) == 22
