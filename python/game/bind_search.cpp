@@ -7,6 +7,7 @@
 
 #include "bindings.hpp"
 #include "interop.hpp"
+#include "search/beam_search.hpp"
 #include "search/search.hpp"
 
 namespace velmo_game {
@@ -120,6 +121,26 @@ std::int64_t expand_batch(const Planes& fields, const Pairs& pairs, OutPlanes& o
                        over.data());
 }
 
+nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
+                    double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn) {
+    velmo::BeamConfig config;
+    config.width = width;
+    config.depth = depth;
+    config.seed = seed_from_python(seed, "seed");
+    config.node_budget = seed_from_python(node_budget, "node_budget");
+    config.time_budget_ms = time_budget_ms;
+    config.fire_score = fire_score;
+    config.last_turn = last_turn.is_none() ? ~std::uint64_t{0} : seed_from_python(last_turn, "last_turn");
+    const velmo::Game position = game;  // searched without the lock, so on a copy of our own
+    velmo::BeamStats stats;
+    int move = -1;
+    {
+        nb::gil_scoped_release unlocked;
+        move = velmo::beam_search_move(position, config, &stats);
+    }
+    return nb::make_tuple(move, stats.nodes, stats.depth_reached);
+}
+
 std::uint64_t hash_of(nb::handle field) { return velmo::field_hash(field_from_python(field, "field")); }
 
 }  // namespace
@@ -148,6 +169,12 @@ void bind_search(nb::module_& m) {
                   "out_game_over: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.bool_]]) -> int"),
           "Expands every row into the output buffers with the interpreter lock released; returns -1, or the first "
           "row whose field or pair is invalid (that row and later ones are not written).");
+    m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
+          "fire_score"_a, "last_turn"_a.none(),
+          nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "
+                  "time_budget_ms: float, fire_score: int, last_turn: int | None) -> tuple[int, int, int]"),
+          "The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; "
+          "runs without the interpreter lock.");
     m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),
           "The stable 64-bit hash of a field's planes.");
 }
