@@ -13,6 +13,7 @@ namespace nb = nanobind;
 void bind_sequence(nb::module_& m);
 void bind_game(nb::module_& m);
 void bind_vec(nb::module_& m);
+void bind_search(nb::module_& m);
 void bind_match(nb::module_& m);
 
 // The Python form of a sequence's kind, and back (ValueError for an unknown text).

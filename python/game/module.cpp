@@ -14,5 +14,6 @@ NB_MODULE(_native, m) {
     velmo_game::bind_sequence(m);
     velmo_game::bind_game(m);
     velmo_game::bind_vec(m);
+    velmo_game::bind_search(m);
     velmo_game::bind_match(m);
 }

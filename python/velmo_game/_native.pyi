@@ -3,10 +3,11 @@ The native part of velmo_game: pair sequences and games over the velmo core.
 """
 
 from collections.abc import Mapping, Sequence
-from typing import ClassVar, Any, Literal, SupportsIndex
+from typing import ClassVar, Annotated, Any, Literal, SupportsIndex
 
 import numpy
 import numpy.typing
+from numpy.typing import NDArray
 import velmo
 
 
@@ -360,6 +361,34 @@ class VecGame:
         """A copy of game ``index``."""
 
     def __len__(self) -> int: ...
+
+def detect_chains(field: velmo.Field, max_added: int, build_fields: bool) -> list[tuple[int, int, int, int, int, velmo.Field | None]]:
+    """
+    The potential chains of a field as (column, color, added, chain, score, field) tuples, by column then colour (velmo_game.search.detect_chains shapes them).
+    """
+
+def best_chain(field: velmo.Field, max_added: int) -> tuple[int, int, int, int, int] | None:
+    """
+    The best potential chain as (column, color, added, chain, score), or None.
+    """
+
+def expand(field: velmo.Field, pair: velmo.Pair) -> tuple[tuple[int, ...], tuple[velmo.Field, ...], tuple[int, ...], tuple[int, ...], tuple[bool, ...]]:
+    """
+    The legal children of a pair placement as (moves, fields, chains, scores, game_over) tuples.
+    """
+
+def expand_batch_planes(fields: Annotated[NDArray, dict(tuple[int, Literal[6)]], numpy.dtype[numpy.uint64]], pairs: Annotated[NDArray, dict(tuple[int, Literal[2)]], numpy.dtype[numpy.uint8]], out_fields: Annotated[NDArray, dict(tuple[int, Literal[22)], Literal[6]], numpy.dtype[numpy.uint64]], out_legal: Annotated[NDArray, dict(tuple[int, Literal[22)]], numpy.dtype[numpy.bool_]], out_chains: Annotated[NDArray, dict(tuple[int, Literal[22)]], numpy.dtype[numpy.uint32]], out_scores: Annotated[NDArray, dict(tuple[int, Literal[22)]], numpy.dtype[numpy.uint32]], out_game_over: Annotated[NDArray, dict(tuple[int, Literal[22)]], numpy.dtype[numpy.bool_]]) -> int:
+    """
+    Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written).
+    """
+
+def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None) -> tuple[int, int, int]:
+    """
+    The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; runs without the interpreter lock.
+    """
+
+def field_hash(field: velmo.Field) -> int:
+    """The stable 64-bit hash of a field's planes."""
 
 class Rules:
     """

@@ -15,9 +15,10 @@ from __future__ import annotations
 
 from typing import Any, Protocol, runtime_checkable
 
+from velmo_game import _native
 from velmo_game._native import Game
 
-__all__ = ["GreedyPlayer", "Player", "RandomPlayer", "SplitMix64", "make_player"]
+__all__ = ["BeamSearch", "GreedyPlayer", "Player", "RandomPlayer", "SplitMix64", "make_player"]
 
 _MASK64 = (1 << 64) - 1
 _GOLDEN_GAMMA = 0x9E3779B97F4A7C15
@@ -121,6 +122,54 @@ class GreedyPlayer:
         return "GreedyPlayer()"
 
 
+class BeamSearch:
+    """The built-in player: a beam search in native code over the visible pairs and sampled ones.
+
+    ``width`` positions are kept per level, over ``depth`` pairs (the current one, the game's
+    visible next pairs, then pairs drawn from the project's SplitMix64 seeded by ``seed`` and the
+    game's turn). Positions are scored by their best potential chain (up to two added puyos) and
+    their shape (column steps, links of same colours, the spawn columns' height, cells in the 13th
+    and 14th rows). The player fires when the current move's chain scores ``fire_score`` or more,
+    when no quiet move survives, or, from turn ``last_turn`` on, whenever a chain is there.
+    ``node_budget`` (children evaluated) and ``time_budget_ms`` bound each move; 0 means no bound.
+    With no time bound the choice depends only on the options and the game, on every machine.
+    """
+
+    def __init__(
+        self,
+        width: int = 64,
+        depth: int = 4,
+        seed: int = 0,
+        *,
+        node_budget: int = 0,
+        time_budget_ms: float = 0.0,
+        fire_score: int = 80_000,
+        last_turn: int | None = None,
+    ) -> None:
+        if width < 1 or depth < 1:
+            raise ValueError(f"width and depth must be at least 1, not {width} and {depth}")
+        if time_budget_ms < 0:
+            raise ValueError(f"time_budget_ms must not be negative, not {time_budget_ms}")
+        self.width, self.depth, self.seed = width, depth, seed
+        self.node_budget, self.time_budget_ms = node_budget, time_budget_ms
+        self.fire_score, self.last_turn = fire_score, last_turn
+        #: Children evaluated and depth reached by the last choice.
+        self.last_nodes, self.last_depth = 0, 0
+
+    def choose(self, game: Game) -> int:
+        """The chosen legal move; ``ValueError`` when the game is over."""
+        _legal_or_raise(game)
+        move: int
+        move, self.last_nodes, self.last_depth = _native.beam_search_move(
+            game, self.width, self.depth, self.seed, self.node_budget, self.time_budget_ms, self.fire_score,
+            self.last_turn,
+        )
+        return move
+
+    def __repr__(self) -> str:
+        return f"BeamSearch(width={self.width}, depth={self.depth}, seed={self.seed})"
+
+
 def make_player(name: str, **options: Any) -> Player:
     """A player by name: ``'random'`` (options: ``seed``), ``'greedy'`` or ``'beam'`` (the options of
     ``BeamSearch``)."""
@@ -131,9 +180,5 @@ def make_player(name: str, **options: Any) -> Player:
             raise TypeError(f"GreedyPlayer takes no options, got {sorted(options)}")
         return GreedyPlayer()
     if name == "beam":
-        beam = globals().get("BeamSearch")
-        if beam is None:
-            raise ValueError("the beam-search player is not built into this version")
-        player: Player = beam(**options)
-        return player
+        return BeamSearch(**options)
     raise ValueError(f"unknown player {name!r}; expected 'random', 'greedy' or 'beam'")

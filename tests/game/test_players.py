@@ -3,7 +3,7 @@ import pickle
 import pytest
 
 import velmo_game
-from velmo_game.players import GreedyPlayer, Player, RandomPlayer, SplitMix64, make_player
+from velmo_game.players import BeamSearch, GreedyPlayer, Player, RandomPlayer, SplitMix64, make_player
 
 
 def play_out(player, seed, moves=40):
@@ -87,3 +87,26 @@ def test_make_player_refuses_unknown_names_and_options():
         make_player("perfect")
     with pytest.raises(TypeError):
         make_player("greedy", seed=1)
+
+
+@pytest.mark.parametrize("options", [{"width": 8, "depth": 2}, {"width": 16, "depth": 4, "node_budget": 300}])
+def test_beam_search_is_legal_and_reproducible_per_seed(options):
+    first, game = play_out(BeamSearch(seed=3, **options), seed=8, moves=25)
+    second, _ = play_out(BeamSearch(seed=3, **options), seed=8, moves=25)
+    assert first == second
+    assert len(first) == 25 or game.is_over
+
+
+def test_beam_search_respects_its_node_budget_and_pickles():
+    player = BeamSearch(width=64, depth=6, node_budget=200)
+    game = velmo_game.Game(2)
+    player.choose(game)
+    assert player.last_nodes <= 200 + 22 * 64
+    assert pickle.loads(pickle.dumps(player)).choose(game) == player.choose(game)
+    assert isinstance(make_player("beam", width=4), BeamSearch)
+
+
+@pytest.mark.parametrize("options", [{"width": 0}, {"depth": 0}, {"time_budget_ms": -1.0}])
+def test_beam_search_refuses_bad_options(options):
+    with pytest.raises(ValueError):
+        BeamSearch(**options)

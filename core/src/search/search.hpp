@@ -1,0 +1,74 @@
+// Search primitives over the bit field: potential chains (the chains a few more puyos of one
+// colour dropped into one column would fire), the expansion of a pair into its legal children,
+// and a stable 64-bit field hash for transposition tables. Nothing here allocates.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "../field/bit_field.hpp"
+#include "../game/moves.hpp"
+#include "../game/pair_sequence.hpp"
+#include "../game/random.hpp"
+
+namespace velmo {
+
+// The hash of a field: h = 0, then for the six 64-bit words of the planes (p0 low, p0 high, p1
+// low, p1 high, p2 low, p2 high) h = mix64((h ^ word) + kGoldenGamma). Fixed: stored tables
+// depend on it.
+constexpr std::uint64_t field_hash(const BitField& field) {
+    std::uint64_t h = 0;
+    for (const u128 plane : field.planes()) {
+        h = mix64((h ^ low64(plane)) + kGoldenGamma);
+        h = mix64((h ^ high64(plane)) + kGoldenGamma);
+    }
+    return h;
+}
+
+inline constexpr unsigned kMaxAddedPuyos = kMaxHeight;
+// Six columns times four colours.
+inline constexpr std::size_t kMaxPotentialChains = 24;
+
+struct PotentialChain {
+    BitField field;        // after the added puyos and the whole chain
+    std::uint32_t chain = 0;
+    std::uint32_t score = 0;
+    std::uint8_t column = 0;  // internal column 1..6
+    BitPuyoType color = BitPuyoType::Empty;
+    std::uint8_t added = 0;  // 1..max_added
+};
+
+struct PotentialChains {
+    std::array<PotentialChain, kMaxPotentialChains> items;
+    std::size_t count = 0;
+};
+
+// For every column 1..6 (ascending) and every colour RED, BLUE, YELLOW, GREEN present on the
+// field (in that order): the fewest puyos k = 1..max_added of that colour dropped one after
+// another into the column (each by `put`, into the lowest empty cell) after which the whole
+// chain fires; one result per column and colour that fires. A column that fills up first
+// gives none. max_added is clamped to 1..kMaxAddedPuyos.
+void detect_potential_chains(const BitField& field, unsigned max_added, PotentialChains& out);
+
+// The best of them: the highest score, ties to the fewer added puyos, then to the earlier one.
+std::optional<PotentialChain> best_potential_chain(const BitField& field, unsigned max_added);
+
+struct Child {
+    BitField field;  // settled, after the whole chain
+    std::uint32_t chain = 0;
+    std::uint32_t score = 0;
+    std::uint8_t move = 0;  // index into kAllHands
+    bool game_over = false;  // the death cell is occupied afterwards
+};
+
+struct Children {
+    std::array<Child, kNumMoves> items;
+    std::size_t count = 0;
+};
+
+// Every legal placement of `pair` on `field` (legal_move_mask), in move order.
+void expand(const BitField& field, GamePair pair, Children& out);
+
+}  // namespace velmo

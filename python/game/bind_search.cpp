@@ -1,0 +1,182 @@
+// The search primitives for Python: potential chains, pair expansion (one field, or a batch in
+// NumPy buffers without the interpreter lock) and the field hash. The Python module
+// velmo_game.search shapes the results into named records.
+#include <nanobind/ndarray.h>
+
+#include <cstdint>
+
+#include "bindings.hpp"
+#include "interop.hpp"
+#include "search/beam_search.hpp"
+#include "search/search.hpp"
+
+namespace velmo_game {
+namespace {
+
+using namespace nb::literals;
+
+constexpr std::size_t kPlaneWords = 6;
+
+unsigned max_added_from_python(nb::handle value) {
+    return static_cast<unsigned>(int_in_range(value, "max_added", 1, velmo::kMaxAddedPuyos));
+}
+
+nb::tuple chain_record(const velmo::PotentialChain& found, bool build_field) {
+    return nb::make_tuple(found.column - 1, velmo::bit_code(found.color), found.added, found.chain, found.score,
+                          build_field ? field_to_python(found.field) : nb::none());
+}
+
+nb::list detect_chains(nb::handle field, nb::handle max_added, bool build_fields) {
+    const velmo::BitField start = field_from_python(field, "field");
+    velmo::PotentialChains found;
+    velmo::detect_potential_chains(start, max_added_from_python(max_added), found);
+    nb::list out;
+    for (std::size_t i = 0; i < found.count; ++i) out.append(chain_record(found.items[i], build_fields));
+    return out;
+}
+
+nb::object best_chain(nb::handle field, nb::handle max_added) {
+    const velmo::BitField start = field_from_python(field, "field");
+    const auto best = velmo::best_potential_chain(start, max_added_from_python(max_added));
+    if (!best) return nb::none();
+    return nb::make_tuple(best->column - 1, velmo::bit_code(best->color), best->added, best->chain, best->score);
+}
+
+nb::tuple expand_one(nb::handle field, nb::handle pair) {
+    const velmo::BitField start = field_from_python(field, "field");
+    const velmo::GamePair placed = pair_from_python(pair, "pair");
+    velmo::Children children;
+    velmo::expand(start, placed, children);
+    nb::list moves, fields, chains, scores, over;
+    for (std::size_t i = 0; i < children.count; ++i) {
+        const velmo::Child& child = children.items[i];
+        moves.append(child.move);
+        fields.append(field_to_python(child.field));
+        chains.append(child.chain);
+        scores.append(child.score);
+        over.append(child.game_over);
+    }
+    return nb::make_tuple(nb::tuple(moves), nb::tuple(fields), nb::tuple(chains), nb::tuple(scores), nb::tuple(over));
+}
+
+using Planes = nb::ndarray<const std::uint64_t, nb::shape<-1, 6>, nb::c_contig, nb::device::cpu>;
+using Pairs = nb::ndarray<const std::uint8_t, nb::shape<-1, 2>, nb::c_contig, nb::device::cpu>;
+using OutPlanes = nb::ndarray<std::uint64_t, nb::shape<-1, 22, 6>, nb::c_contig, nb::device::cpu>;
+using OutBools = nb::ndarray<bool, nb::shape<-1, 22>, nb::c_contig, nb::device::cpu>;
+using OutCounts = nb::ndarray<std::uint32_t, nb::shape<-1, 22>, nb::c_contig, nb::device::cpu>;
+
+bool is_game_color(std::uint8_t code) { return code >= 4 && code <= 7; }
+
+// The whole batch runs without the interpreter lock and touches only the buffers. Returns -1,
+// or the index of the first row whose field (or pair) cannot be expanded; rows before it are
+// written, it and later rows are not.
+std::int64_t expand_rows(const std::uint64_t* in, const std::uint8_t* pairs, std::size_t n, std::uint64_t* out_planes,
+                         bool* legal, std::uint32_t* chains, std::uint32_t* scores, bool* over) {
+    velmo::Children children;
+    for (std::size_t row = 0; row < n; ++row) {
+        const std::uint64_t* w = in + kPlaneWords * row;
+        const auto field = velmo::BitField::from_planes(velmo::make_u128(w[1], w[0]), velmo::make_u128(w[3], w[2]),
+                                                        velmo::make_u128(w[5], w[4]));
+        const std::uint8_t child_code = pairs[2 * row], axis_code = pairs[2 * row + 1];
+        if (!velmo::is_playable_field(field) || !is_game_color(child_code) || !is_game_color(axis_code)) {
+            return static_cast<std::int64_t>(row);
+        }
+        const velmo::GamePair pair{static_cast<velmo::BitPuyoType>(child_code), static_cast<velmo::BitPuyoType>(axis_code)};
+        velmo::expand(field, pair, children);
+        const std::size_t base = velmo::kNumMoves * row;
+        for (std::size_t move = 0; move < velmo::kNumMoves; ++move) {
+            // An illegal slot keeps the parent field and no chain.
+            for (std::size_t k = 0; k < kPlaneWords; ++k) out_planes[kPlaneWords * (base + move) + k] = w[k];
+            legal[base + move] = false;
+            chains[base + move] = 0;
+            scores[base + move] = 0;
+            over[base + move] = false;
+        }
+        for (std::size_t i = 0; i < children.count; ++i) {
+            const velmo::Child& child = children.items[i];
+            const std::size_t slot = base + child.move;
+            std::size_t k = 0;
+            for (const velmo::u128 plane : child.field.planes()) {
+                out_planes[kPlaneWords * slot + k++] = velmo::low64(plane);
+                out_planes[kPlaneWords * slot + k++] = velmo::high64(plane);
+            }
+            legal[slot] = true;
+            chains[slot] = child.chain;
+            scores[slot] = child.score;
+            over[slot] = child.game_over;
+        }
+    }
+    return -1;
+}
+
+std::int64_t expand_batch(const Planes& fields, const Pairs& pairs, OutPlanes& out_fields, OutBools& legal,
+                          OutCounts& chains, OutCounts& scores, OutBools& over) {
+    const std::size_t n = fields.shape(0);
+    if (pairs.shape(0) != n || out_fields.shape(0) != n || legal.shape(0) != n || chains.shape(0) != n ||
+        scores.shape(0) != n || over.shape(0) != n) {
+        raise_value_error("the batch arrays must all have the same number of rows");
+    }
+    nb::gil_scoped_release unlocked;
+    return expand_rows(fields.data(), pairs.data(), n, out_fields.data(), legal.data(), chains.data(), scores.data(),
+                       over.data());
+}
+
+nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
+                    double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn) {
+    velmo::BeamConfig config;
+    config.width = width;
+    config.depth = depth;
+    config.seed = seed_from_python(seed, "seed");
+    config.node_budget = seed_from_python(node_budget, "node_budget");
+    config.time_budget_ms = time_budget_ms;
+    config.fire_score = fire_score;
+    config.last_turn = last_turn.is_none() ? ~std::uint64_t{0} : seed_from_python(last_turn, "last_turn");
+    const velmo::Game position = game;  // searched without the lock, so on a copy of our own
+    velmo::BeamStats stats;
+    int move = -1;
+    {
+        nb::gil_scoped_release unlocked;
+        move = velmo::beam_search_move(position, config, &stats);
+    }
+    return nb::make_tuple(move, stats.nodes, stats.depth_reached);
+}
+
+std::uint64_t hash_of(nb::handle field) { return velmo::field_hash(field_from_python(field, "field")); }
+
+}  // namespace
+
+void bind_search(nb::module_& m) {
+    m.def("detect_chains", &detect_chains, "field"_a, "max_added"_a, "build_fields"_a,
+          nb::sig("def detect_chains(field: velmo.Field, max_added: int, build_fields: bool) -> "
+                  "list[tuple[int, int, int, int, int, velmo.Field | None]]"),
+          "The potential chains of a field as (column, color, added, chain, score, field) tuples, by column "
+          "then colour (velmo_game.search.detect_chains shapes them).");
+    m.def("best_chain", &best_chain, "field"_a, "max_added"_a,
+          nb::sig("def best_chain(field: velmo.Field, max_added: int) -> tuple[int, int, int, int, int] | None"),
+          "The best potential chain as (column, color, added, chain, score), or None.");
+    m.def("expand", &expand_one, "field"_a, "pair"_a,
+          nb::sig("def expand(field: velmo.Field, pair: velmo.Pair) -> tuple[tuple[int, ...], tuple[velmo.Field, ...], "
+                  "tuple[int, ...], tuple[int, ...], tuple[bool, ...]]"),
+          "The legal children of a pair placement as (moves, fields, chains, scores, game_over) tuples.");
+    m.def("expand_batch_planes", &expand_batch, "fields"_a, "pairs"_a, "out_fields"_a, "out_legal"_a, "out_chains"_a,
+          "out_scores"_a, "out_game_over"_a,
+          nb::sig("def expand_batch_planes(fields: numpy.ndarray[tuple[int, typing.Literal[6]], numpy.dtype[numpy.uint64]], "
+                  "pairs: numpy.ndarray[tuple[int, typing.Literal[2]], numpy.dtype[numpy.uint8]], "
+                  "out_fields: numpy.ndarray[tuple[int, typing.Literal[22], typing.Literal[6]], numpy.dtype[numpy.uint64]], "
+                  "out_legal: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.bool_]], "
+                  "out_chains: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.uint32]], "
+                  "out_scores: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.uint32]], "
+                  "out_game_over: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.bool_]]) -> int"),
+          "Expands every row into the output buffers with the interpreter lock released; returns -1, or the first "
+          "row whose field or pair is invalid (that row and later ones are not written).");
+    m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
+          "fire_score"_a, "last_turn"_a.none(),
+          nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "
+                  "time_budget_ms: float, fire_score: int, last_turn: int | None) -> tuple[int, int, int]"),
+          "The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; "
+          "runs without the interpreter lock.");
+    m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),
+          "The stable 64-bit hash of a field's planes.");
+}
+
+}  // namespace velmo_game
