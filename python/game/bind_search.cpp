@@ -160,13 +160,13 @@ void bind_search(nb::module_& m) {
           "The legal children of a pair placement as (moves, fields, chains, scores, game_over) tuples.");
     m.def("expand_batch_planes", &expand_batch, "fields"_a, "pairs"_a, "out_fields"_a, "out_legal"_a, "out_chains"_a,
           "out_scores"_a, "out_game_over"_a,
-          nb::sig("def expand_batch_planes(fields: numpy.ndarray[tuple[int, typing.Literal[6]], numpy.dtype[numpy.uint64]], "
-                  "pairs: numpy.ndarray[tuple[int, typing.Literal[2]], numpy.dtype[numpy.uint8]], "
-                  "out_fields: numpy.ndarray[tuple[int, typing.Literal[22], typing.Literal[6]], numpy.dtype[numpy.uint64]], "
-                  "out_legal: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.bool_]], "
-                  "out_chains: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.uint32]], "
-                  "out_scores: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.uint32]], "
-                  "out_game_over: numpy.ndarray[tuple[int, typing.Literal[22]], numpy.dtype[numpy.bool_]]) -> int"),
+          nb::sig("def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], "
+                  "pairs: numpy.typing.NDArray[numpy.uint8], "
+                  "out_fields: numpy.typing.NDArray[numpy.uint64], "
+                  "out_legal: numpy.typing.NDArray[numpy.bool_], "
+                  "out_chains: numpy.typing.NDArray[numpy.uint32], "
+                  "out_scores: numpy.typing.NDArray[numpy.uint32], "
+                  "out_game_over: numpy.typing.NDArray[numpy.bool_]) -> int"),
           "Expands every row into the output buffers with the interpreter lock released; returns -1, or the first "
           "row whose field or pair is invalid (that row and later ones are not written).");
     m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,

@@ -3,11 +3,10 @@ The native part of velmo_game: pair sequences and games over the velmo core.
 """
 
 from collections.abc import Mapping, Sequence
-from typing import ClassVar, Annotated, Any, Literal, SupportsIndex
+from typing import ClassVar, Any, Literal, SupportsIndex
 
 import numpy
 import numpy.typing
-from numpy.typing import NDArray
 import velmo
 
 
@@ -377,7 +376,7 @@ def expand(field: velmo.Field, pair: velmo.Pair) -> tuple[tuple[int, ...], tuple
     The legal children of a pair placement as (moves, fields, chains, scores, game_over) tuples.
     """
 
-def expand_batch_planes(fields: Annotated[NDArray, dict(tuple[int, Literal[6)]], numpy.dtype[numpy.uint64]], pairs: Annotated[NDArray, dict(tuple[int, Literal[2)]], numpy.dtype[numpy.uint8]], out_fields: Annotated[NDArray, dict(tuple[int, Literal[22)], Literal[6]], numpy.dtype[numpy.uint64]], out_legal: Annotated[NDArray, dict(tuple[int, Literal[22)]], numpy.dtype[numpy.bool_]], out_chains: Annotated[NDArray, dict(tuple[int, Literal[22)]], numpy.dtype[numpy.uint32]], out_scores: Annotated[NDArray, dict(tuple[int, Literal[22)]], numpy.dtype[numpy.uint32]], out_game_over: Annotated[NDArray, dict(tuple[int, Literal[22)]], numpy.dtype[numpy.bool_]]) -> int:
+def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], pairs: numpy.typing.NDArray[numpy.uint8], out_fields: numpy.typing.NDArray[numpy.uint64], out_legal: numpy.typing.NDArray[numpy.bool_], out_chains: numpy.typing.NDArray[numpy.uint32], out_scores: numpy.typing.NDArray[numpy.uint32], out_game_over: numpy.typing.NDArray[numpy.bool_]) -> int:
     """
     Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written).
     """
