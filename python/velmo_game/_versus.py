@@ -63,6 +63,14 @@ class RandomOpponent:
         return legal[self._rng.below(len(legal))]
 
 
+def check_env_options(illegal: str, render_mode: str | None) -> None:
+    """The option checks every environment of the package makes, with the same messages."""
+    if illegal not in ("substitute", "raise"):
+        raise ValueError(f"illegal must be 'substitute' or 'raise', not {illegal!r}")
+    if render_mode not in (None, "ansi", "rgb_array"):
+        raise ValueError(f"render_mode must be None, 'ansi' or 'rgb_array', not {render_mode!r}")
+
+
 def player_observation(match: Match, player: int) -> dict[str, npt.NDArray[Any]]:
     """The match seen by ``player``: both fields and pairs, the pending ojama (own first)."""
     observation = match.observation(player)

@@ -61,10 +61,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         illegal_penalty: float = 0.0,
         render_mode: str | None = None,
     ) -> None:
-        if illegal not in ("substitute", "raise"):
-            raise ValueError(f"illegal must be 'substitute' or 'raise', not {illegal!r}")
-        if render_mode not in (None, *self.metadata["render_modes"]):
-            raise ValueError(f"render_mode must be None, 'ansi' or 'rgb_array', not {render_mode!r}")
+        _versus.check_env_options(illegal, render_mode)
         if max_steps is not None and max_steps < 1:
             raise ValueError(f"max_steps must be at least 1 or None, not {max_steps}")
         self.render_mode = render_mode

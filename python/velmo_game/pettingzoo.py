@@ -63,10 +63,7 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
         illegal_penalty: float = 0.1,
         render_mode: str | None = None,
     ) -> None:
-        if illegal not in ("substitute", "raise"):
-            raise ValueError(f"illegal must be 'substitute' or 'raise', not {illegal!r}")
-        if render_mode not in (None, "ansi", "rgb_array"):
-            raise ValueError(f"render_mode must be None, 'ansi' or 'rgb_array', not {render_mode!r}")
+        _versus.check_env_options(illegal, render_mode)
         self.possible_agents = list(AGENTS)
         self.agents: list[str] = []
         self.render_mode = render_mode

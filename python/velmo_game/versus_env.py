@@ -51,10 +51,7 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         illegal_penalty: float = 0.1,
         render_mode: str | None = None,
     ) -> None:
-        if illegal not in ("substitute", "raise"):
-            raise ValueError(f"illegal must be 'substitute' or 'raise', not {illegal!r}")
-        if render_mode not in (None, *self.metadata["render_modes"]):
-            raise ValueError(f"render_mode must be None, 'ansi' or 'rgb_array', not {render_mode!r}")
+        _versus.check_env_options(illegal, render_mode)
         self.render_mode = render_mode
         self._settings = _versus.MatchSettings(colors, visible, rules, timing)
         self.opponent: Opponent = opponent if opponent is not None else RandomOpponent()
