@@ -59,11 +59,16 @@ In Parquet the multi-dimensional columns are fixed-size lists of their flattened
 major: ``field`` is ``fixed_size_list<uint8>[84]``), and the file's metadata ``velmo.shapes``
 gives each column's row shape as JSON; ``load`` restores the shapes and tells the two kinds
 apart by their columns.
+
+Run ``python -m velmo_game.selfplay --help`` for the command line.
 """
 
 from __future__ import annotations
 
+import argparse
 import json
+import sys
+import time
 from collections.abc import Iterable, Mapping, Sequence
 from pathlib import Path
 from typing import Any
@@ -81,9 +86,11 @@ from velmo_game.evaluate import (
     _player_for,
     _progress_reporter,
     _Task,
-    default_chunk_size,
+    add_run_arguments,
     choose_in_match,
+    default_chunk_size,
     derive_seed,
+    player_options,
     run_chunks,
 )
 from velmo_game.players import make_player
@@ -326,3 +333,36 @@ def load(path: str | Path) -> Arrays:
         else:
             arrays[name] = column.to_numpy(zero_copy_only=False).astype(dtype, copy=False)
     return arrays
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="python -m velmo_game.selfplay",
+        description="Play seeded one-player games (or, with --opponent, matches) and write their records.")
+    parser.add_argument("path", metavar="FILE", help="the records' file: FILE.parquet (needs pyarrow) or FILE.npz")
+    add_run_arguments(parser)
+    parser.add_argument("--opponent", choices=("random", "greedy", "beam"),
+                        help="play matches against this opponent (default: one-player games)")
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """The command line; returns the exit status."""
+    args = _parser().parse_args(argv)
+    started = time.perf_counter()
+    try:
+        arrays = generate(args.player, args.games, args.path, seed=args.seed, backend=args.backend,
+                          address=args.address, chunk_size=args.chunk_size, workers=args.workers,
+                          moves=args.moves or None, opponent=args.opponent, player_options=player_options(args),
+                          progress=False if args.no_progress else None)
+    except (ValueError, TypeError, ImportError) as error:
+        print(f"error: {error}", file=sys.stderr)
+        return 2
+    kind = "matches" if args.opponent is not None else "games"
+    print(f"wrote {len(arrays['action'])} records of {args.games} {kind} to {args.path} "
+          f"in {time.perf_counter() - started:.2f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

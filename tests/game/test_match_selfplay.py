@@ -4,6 +4,9 @@ the same on every backend and after a trip through a file."""
 from __future__ import annotations
 
 import functools
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -113,3 +116,20 @@ def test_save_refuses_records_missing_columns(tmp_path):
     with pytest.raises(ValueError, match="outcome"):
         selfplay.save(arrays, tmp_path / "broken.npz")
     assert not (tmp_path / "broken.npz").exists()
+
+
+def selfplay_cli(*arguments):
+    return subprocess.run([sys.executable, "-m", "velmo_game.selfplay", *arguments], capture_output=True, text=True,
+                          timeout=120, env={**os.environ, "PYTHONWARNINGS": "ignore"})
+
+
+def test_cli_writes_the_records_of_the_api(tmp_path):
+    path = tmp_path / "matches.npz"
+    done = selfplay_cli(str(path), "--games", "3", "--seed", "4", "--player", "greedy", "--opponent", "random")
+    assert done.returncode == 0, done.stderr
+    expected = selfplay.generate("greedy", 3, None, seed=4, opponent="random")
+    assert f"wrote {len(expected['action'])} records of 3 matches" in done.stdout
+    assert_same_records(selfplay.load(path), expected)
+    for bad in (["data.csv"], [str(path), "--games", "-1"], [str(path), "--beam-width", "2"]):
+        done = selfplay_cli(*bad)
+        assert done.returncode == 2 and done.stderr.startswith("error: "), bad
