@@ -347,3 +347,19 @@ def test_steps_and_refusals_leak_nothing() -> None:
         gc.collect()
         growth.append(sys.getallocatedblocks() - before)
     assert min(growth) < 50, growth
+
+
+def test_the_vector_env_passes_the_illegal_policy_on() -> None:
+    gym_env = pytest.importorskip("velmo_game.gym_env")
+    env = gym_env.PuyoVectorEnv(3, illegal="substitute", illegal_penalty=100.0, num_threads=1, autoreset="disabled")
+    env.reset(seed=2)
+    flagged = 0
+    for _ in range(12):  # column 1 over and over: it fills, then the move is replaced
+        _, rewards, terminated, _, info = env.step(np.zeros(3, dtype=np.int64))
+        flagged += int(info["illegal"].sum())
+        assert (rewards[info["illegal"]] < 0).all() and (rewards[~info["illegal"]] >= 0).all()
+    assert flagged > 0
+    with pytest.raises(ValueError, match="not legal"):
+        strict = gym_env.PuyoVectorEnv(1, num_threads=1)
+        for _ in range(12):
+            strict.step(np.zeros(1, dtype=np.int64))
