@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -76,10 +77,20 @@ public:
 
     // A batch of matches: the arrays VecGame shares with the one-player batch are the versus ones.
     explicit VecGame(std::unique_ptr<VersusVec> versus) : versus_(std::move(versus)) {
-        VersusVec& v = *versus_;
-        field_ = v.field, pairs_ = v.pairs, reward_ = v.reward, terminated_ = v.terminated, truncated_ = v.truncated;
-        mask_ = v.action_mask, chain_ = v.chain, score_ = v.score, steps_ = v.episode_steps, final_field_ = v.final_field;
-        final_pairs_ = v.final_pairs, seeds_ = v.seeds, substituted_ = v.substituted;
+        const VersusVec& v = *versus_;
+        field_ = v.field;
+        pairs_ = v.pairs;
+        reward_ = v.reward;
+        terminated_ = v.terminated;
+        truncated_ = v.truncated;
+        mask_ = v.action_mask;
+        chain_ = v.chain;
+        score_ = v.score;
+        steps_ = v.episode_steps;
+        final_field_ = v.final_field;
+        final_pairs_ = v.final_pairs;
+        seeds_ = v.seeds;
+        substituted_ = v.substituted;
     }
 
     nb::object step(nb::handle actions_argument) {
@@ -186,7 +197,10 @@ void make_vec_game(VecGame* self, nb::handle num_envs, nb::handle seed, nb::hand
     const AutoReset mode = autoreset_from_name(autoreset);
     const std::uint64_t limit = max_steps.is_none() ? 0 : static_cast<std::uint64_t>(int_in_range(max_steps, "max_steps", 1, INT64_MAX));
     const velmo::IllegalPolicy policy = illegal_from_name(illegal);
-    if (!std::isfinite(illegal_penalty)) raise_value_error("illegal_penalty must be a finite number, not " + std::to_string(illegal_penalty));
+    // Rewards are float32: a penalty past its range would not convert.
+    if (!std::isfinite(illegal_penalty) || std::fabs(illegal_penalty) > std::numeric_limits<float>::max()) {
+        raise_value_error("illegal_penalty must be a finite float32 number, not " + std::to_string(illegal_penalty));
+    }
     const auto penalty = static_cast<float>(illegal_penalty);
     if (versus) {
         const velmo::BatchConfig base{n, s, c, v, threads, mode, limit, policy, penalty};

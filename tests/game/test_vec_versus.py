@@ -276,6 +276,7 @@ def test_reset_with_a_seed_restarts_the_batch() -> None:
         ({"versus": True, "timing": vg.Rules()}, TypeError),
         ({"illegal": "ignore"}, ValueError),
         ({"illegal_penalty": float("nan")}, ValueError),
+        ({"illegal_penalty": 1e300}, ValueError),
     ],
 )
 def test_bad_arguments_are_refused(kwargs: dict[str, object], error: type[Exception]) -> None:
