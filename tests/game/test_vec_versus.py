@@ -39,8 +39,9 @@ def assert_matches_env(batch: vg.VecGame, i: int, observations: dict[str, dict[s
         assert np.array_equal(batch.action_masks[i, p], seen["action_mask"].astype(bool))
 
 
-def play_against_envs(num_threads: int, autoreset: str, illegal: str, steps: int = 140, n: int = 5) -> list[np.ndarray]:
-    """Steps a batch and one PettingZoo env per match side by side, checking every output."""
+def play_against_envs(num_threads: int, autoreset: str, illegal: str, steps: int = 140, n: int = 7) -> list[np.ndarray]:
+    """Steps a batch and one PettingZoo env per match side by side, checking every output (seven
+    matches: enough for the pool to wake its workers on three threads)."""
     batch = vg.VecGame(n, seed=13, num_threads=num_threads, versus=True, autoreset=autoreset, illegal=illegal,
                        illegal_penalty=0.25)
     envs = [pettingzoo.parallel_env(illegal=illegal, illegal_penalty=0.25) for _ in range(n)]
