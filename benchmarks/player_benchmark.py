@@ -42,7 +42,8 @@ def main() -> None:
     parser.add_argument("--depth", type=int, default=3)
     parser.add_argument("--node-budget", type=int, default=0, help="children evaluated per move (0: none)")
     parser.add_argument("--time-budget-ms", type=float, default=0.0, help="per move (0: none; makes runs machine-dependent)")
-    parser.add_argument("--last-turn", type=int, default=51, help="fire any chain from this turn on")
+    parser.add_argument("--max-added", type=int, default=2, help="puyos added by the potential-chain evaluation")
+    parser.add_argument("--fire-score", type=int, default=80_000, help="fire a chain worth this much")
     parser.add_argument("--time-limit", type=float, default=600.0, help="stop after this many seconds")
     args = parser.parse_args()
     games = 10 if args.quick else args.games
@@ -55,7 +56,8 @@ def main() -> None:
             print(f"time limit reached after {seed} games")
             break
         player = BeamSearch(args.width, args.depth, seed=seed, node_budget=args.node_budget,
-                            time_budget_ms=args.time_budget_ms, last_turn=args.last_turn)
+                            time_budget_ms=args.time_budget_ms, fire_score=args.fire_score,
+                            end_turn=PLACEMENTS, max_added=args.max_added)
         best, turns, slowest = best_chain_of_game(player, seed)
         bests.append(best)
         moves += turns

@@ -145,6 +145,8 @@ class BeamSearch:
         time_budget_ms: float = 0.0,
         fire_score: int = 80_000,
         last_turn: int | None = None,
+        end_turn: int | None = None,
+        max_added: int = 2,
     ) -> None:
         if width < 1 or depth < 1:
             raise ValueError(f"width and depth must be at least 1, not {width} and {depth}")
@@ -152,7 +154,10 @@ class BeamSearch:
             raise ValueError(f"time_budget_ms must not be negative, not {time_budget_ms}")
         self.width, self.depth, self.seed = width, depth, seed
         self.node_budget, self.time_budget_ms = node_budget, time_budget_ms
-        self.fire_score, self.last_turn = fire_score, last_turn
+        if not 1 <= max_added <= 14:
+            raise ValueError(f"max_added must be in 1..14, not {max_added}")
+        self.fire_score, self.last_turn, self.end_turn = fire_score, last_turn, end_turn
+        self.max_added = max_added
         #: Children evaluated and depth reached by the last choice.
         self.last_nodes, self.last_depth = 0, 0
 
@@ -162,7 +167,7 @@ class BeamSearch:
         move: int
         move, self.last_nodes, self.last_depth = _native.beam_search_move(
             game, self.width, self.depth, self.seed, self.node_budget, self.time_budget_ms, self.fire_score,
-            self.last_turn,
+            self.last_turn, self.end_turn, self.max_added,
         )
         return move
 
