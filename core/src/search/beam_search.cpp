@@ -9,8 +9,10 @@
 namespace velmo {
 namespace {
 
-// Puyos on the field (of 78 cells) from which the player takes any chain it can fire.
-constexpr std::uint64_t kDangerPuyos = 60;
+// Puyos on the field (of 78 cells) from which the chain the player waits for shrinks, down to any
+// chain at kFullPuyos: a full field fires what it has rather than lose.
+constexpr std::uint64_t kCrowdedPuyos = 62;
+constexpr std::uint64_t kFullPuyos = 76;
 // Added to the value of a path that fired a chain it may fire: such a path beats every quiet one.
 constexpr double kFiredBonus = 1e7;
 
@@ -45,6 +47,18 @@ unsigned count_links(const BitField& field) {
 // The height profile the builder aims at, relative to the mean height: high at the edges, low in
 // the middle, the spawn column (3) lowest, so the chain's stairs have walls and the pair room.
 constexpr double kProfile[kFieldWidth] = {0, 2.0, 0.5, -1.5, -1.0, 0.0, 2.0, 0};
+constexpr double kProfileWeight = 150;
+
+// The smallest score worth firing on `field` (before the fire).
+std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score) {
+    // Close to the top the biggest chain in reach beats losing the game.
+    if (field.get_height(kDeathColumn) >= 11 || field.get_height(kDeathColumn + 1) >= 12) return 1;
+    const std::uint64_t puyos = field.get_num_puyos();
+    if (puyos <= kCrowdedPuyos) return fire_score;
+    if (puyos >= kFullPuyos) return 1;
+    return static_cast<std::uint32_t>(static_cast<double>(fire_score) * static_cast<double>(kFullPuyos - puyos) /
+                                      static_cast<double>(kFullPuyos - kCrowdedPuyos));
+}
 
 }  // namespace
 
@@ -63,16 +77,17 @@ double evaluate_position(const BitField& field, unsigned max_added) {
     mean /= static_cast<double>(kLastPlayableColumn);
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
         const double off = heights[x] - mean - kProfile[x];
-        value -= 30.0 * off * off;
+        value -= kProfileWeight * off * off;
     }
     for (std::uint64_t x = kFirstPlayableColumn; x < kLastPlayableColumn; ++x) {
         const double step = heights[x] - heights[x + 1];
         if (step > 2 || step < -2) value -= 60.0 * (step * step - 4);
     }
     // The spawn column and its neighbours must stay low: past 10 the pair has no room.
-    if (heights[kDeathColumn] > 8) value -= 3000.0 * (heights[kDeathColumn] - 8);
-    if (heights[kDeathColumn + 1] > 9) value -= 2000.0 * (heights[kDeathColumn + 1] - 9);
-    if (heights[kDeathColumn - 1] > 10) value -= 2000.0 * (heights[kDeathColumn - 1] - 10);
+    if (heights[kDeathColumn] > 8) value -= 10000.0 * (heights[kDeathColumn] - 8) * (heights[kDeathColumn] - 8);
+    for (const std::uint64_t x : {kDeathColumn - 1, kDeathColumn + 1}) {
+        if (heights[x] > 9) value -= 5000.0 * (heights[x] - 9) * (heights[x] - 9);
+    }
     // Cells in the 13th and 14th rows cannot join a group and block the columns they sit on.
     const BitPlanes& p = field.bit_planes();
     value -= 800.0 * popcount128((p.p0 | p.p2) & bit_layout::lanes(0, 0x6000));
@@ -118,10 +133,7 @@ int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stat
     std::vector<Node> beam, next;
     beam.reserve(static_cast<std::size_t>(width) * kNumMoves);
     next.reserve(static_cast<std::size_t>(width) * kNumMoves);
-    // Close to the top the biggest chain at hand beats losing the game.
     const BitField& now = game.field();
-    const bool in_danger = now.get_height(kDeathColumn) >= 9 || now.get_height(kDeathColumn + 1) >= 10 ||
-                           now.get_num_puyos() >= kDangerPuyos;
     expand(now, game.current_pair(), children);
     for (std::size_t i = 0; i < children.count; ++i) {
         const Child& child = children.items[i];
@@ -133,8 +145,8 @@ int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stat
         }
         beam.push_back(Node{child.field, evaluate_position(child.field, max_added), field_hash(child.field), 0, child.move});
     }
-    const bool must_fire = beam.empty() || in_danger;
-    const bool fire_now = best_fire_move >= 0 && (best_fire_score >= config.fire_score || must_fire || any_chain_fires(0));
+    const bool fire_now = best_fire_move >= 0 && (best_fire_score >= worth_firing(now, config.fire_score) || beam.empty() ||
+                                                  any_chain_fires(0));
     if (stats != nullptr) stats->depth_reached = 1;
     if (fire_now) {
         if (stats != nullptr) stats->nodes = nodes;
@@ -176,13 +188,14 @@ int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stat
                 break;
             }
             expand(node.field, pair, children);
+            const std::uint32_t threshold = fire_any ? 1 : worth_firing(node.field, config.fire_score);
             for (std::size_t i = 0; i < children.count; ++i) {
                 const Child& child = children.items[i];
                 ++nodes;
                 if (child.game_over) continue;
                 if (child.chain > 0) {
                     // A small chain fired on the way only wastes material.
-                    if (child.score < config.fire_score && !fire_any) continue;
+                    if (child.score < threshold) continue;
                     next.push_back(Node{child.field, kFiredBonus + child.score, field_hash(child.field), child.score, node.root});
                     continue;
                 }
