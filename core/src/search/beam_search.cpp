@@ -15,6 +15,9 @@ constexpr std::uint64_t kCrowdedPuyos = 62;
 constexpr std::uint64_t kFullPuyos = 76;
 // Added to the value of a path that fired a chain it may fire: such a path beats every quiet one.
 constexpr double kFiredBonus = 1e7;
+// Taken from the value of a position reached by firing a chain too small to be worth it: the
+// material is lost, but a move that clears a blocked column must stay open to the search.
+constexpr double kSmallFireCost = 15000;
 
 struct Node {
     BitField field;
@@ -139,11 +142,12 @@ int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stat
         const Child& child = children.items[i];
         ++nodes;
         if (child.game_over) continue;
+        double value = evaluate_position(child.field, max_added);
         if (child.chain > 0) {
             if (child.score > best_fire_score) best_fire_score = child.score, best_fire_move = child.move;
-            continue;
+            value -= kSmallFireCost;
         }
-        beam.push_back(Node{child.field, evaluate_position(child.field, max_added), field_hash(child.field), 0, child.move});
+        beam.push_back(Node{child.field, value, field_hash(child.field), 0, child.move});
     }
     const bool fire_now = best_fire_move >= 0 && (best_fire_score >= worth_firing(now, config.fire_score) || beam.empty() ||
                                                   any_chain_fires(0));
@@ -193,13 +197,12 @@ int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stat
                 const Child& child = children.items[i];
                 ++nodes;
                 if (child.game_over) continue;
-                if (child.chain > 0) {
-                    // A small chain fired on the way only wastes material.
-                    if (child.score < threshold) continue;
+                if (child.chain > 0 && child.score >= threshold) {
                     next.push_back(Node{child.field, kFiredBonus + child.score, field_hash(child.field), child.score, node.root});
                     continue;
                 }
-                next.push_back(Node{child.field, evaluate_position(child.field, max_added), field_hash(child.field), 0, node.root});
+                const double value = evaluate_position(child.field, max_added) - (child.chain > 0 ? kSmallFireCost : 0.0);
+                next.push_back(Node{child.field, value, field_hash(child.field), 0, node.root});
             }
         }
         if (next.empty() || stopped) break;
