@@ -1,7 +1,9 @@
-"""Players: objects that choose a move for a one-player game.
+"""Players: objects that choose a move for a one-player game, or for one player of a match.
 
 A player is anything with ``choose(game) -> int`` returning a legal move of ``game`` (an index
-into ``velmo.Hand.enumerate()``). Players are plain picklable objects, so they can be shipped to
+into ``velmo.Hand.enumerate()``). The players here also have ``choose_match(match, index) ->
+int``: a legal move for player ``index`` of a ``velmo_game.Match``, chosen from that player's
+field, current pair and visible next pairs (what the player can see). Players are plain picklable objects, so they can be shipped to
 worker processes (Ray, Dask) and rebuilt there; a seeded player's choices depend only on its seed
 and the games it has been asked about, in order.
 
@@ -16,7 +18,7 @@ from __future__ import annotations
 from typing import Any, Protocol, runtime_checkable
 
 from velmo_game import _native
-from velmo_game._native import Game
+from velmo_game._native import Game, Match
 
 __all__ = ["BeamSearch", "GreedyPlayer", "Player", "RandomPlayer", "SplitMix64", "make_player"]
 
@@ -83,6 +85,31 @@ def _legal_or_raise(game: Game) -> list[int]:
     return moves
 
 
+def _due_moves(match: Match, index: int) -> list[int]:
+    """The legal moves of player ``index`` of ``match``; ``ValueError`` unless it is due to move."""
+    if not isinstance(index, int) or isinstance(index, bool) or index not in (0, 1):
+        raise ValueError(f"index must be 0 or 1, not {index!r}")
+    moves: list[int] = match.legal_moves(index)
+    if not moves:
+        raise ValueError(f"player {index} of the match has no move to make now")
+    return moves
+
+
+def _match_view(match: Match, index: int) -> tuple[Game, int]:
+    """A one-player game standing where player ``index`` of ``match`` stands (its field, current
+    pair and visible next pairs, repeating beyond them) and that player's turn; ``ValueError``
+    unless the player is due to move."""
+    _due_moves(match, index)
+    view = match.players[index]
+    game = Game(field=view.field, sequence=[view.current_pair, *view.next_pairs], visible=len(view.next_pairs))
+    return game, int(view.turn)
+
+
+def _derive_seed(seed: int, index: int) -> int:
+    """The core's ``derive_seed``: SplitMix64's mixing of ``seed + golden_gamma * (index + 1)``."""
+    return SplitMix64((seed + _GOLDEN_GAMMA * index) & _MASK64).next()
+
+
 class RandomPlayer:
     """Picks uniformly among the legal moves, reproducibly for a seed.
 
@@ -97,6 +124,11 @@ class RandomPlayer:
     def choose(self, game: Game) -> int:
         """A legal move drawn uniformly; ``ValueError`` when the game is over."""
         moves = _legal_or_raise(game)
+        return moves[self._generator.below(len(moves))]
+
+    def choose_match(self, match: Match, index: int) -> int:
+        """A legal move for player ``index`` of ``match``, drawn like :meth:`choose`."""
+        moves = _due_moves(match, index)
         return moves[self._generator.below(len(moves))]
 
     def __repr__(self) -> str:
@@ -117,6 +149,10 @@ class GreedyPlayer:
             if score > best_score:
                 best_move, best_score = move, score
         return best_move
+
+    def choose_match(self, match: Match, index: int) -> int:
+        """The move scoring most now for player ``index`` of ``match`` (as :meth:`choose`)."""
+        return self.choose(_match_view(match, index)[0])
 
     def __repr__(self) -> str:
         return "GreedyPlayer()"
@@ -168,6 +204,25 @@ class BeamSearch:
         move, self.last_nodes, self.last_depth = _native.beam_search_move(
             game, self.width, self.depth, self.seed, self.node_budget, self.time_budget_ms, self.fire_score,
             self.last_turn, self.end_turn, self.max_added,
+        )
+        return move
+
+    def choose_match(self, match: Match, index: int) -> int:
+        """The chosen legal move for player ``index`` of ``match``; ``ValueError`` unless it is due.
+
+        The search sees what the player sees: its field, current pair and visible next pairs,
+        then sampled pairs. The sample is seeded by ``seed`` and the player's turn, so the choice
+        depends only on the options and the match. ``end_turn`` and ``last_turn`` count that
+        player's placements.
+        """
+        game, turn = _match_view(match, index)
+        move: int
+        move, self.last_nodes, self.last_depth = _native.beam_search_move(
+            game, self.width, self.depth, _derive_seed(self.seed, turn), self.node_budget, self.time_budget_ms,
+            self.fire_score,
+            None if self.last_turn is None else max(self.last_turn - turn, 0),
+            None if self.end_turn is None else max(self.end_turn - turn, 1),
+            self.max_added,
         )
         return move
 

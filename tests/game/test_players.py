@@ -110,3 +110,52 @@ def test_beam_search_respects_its_node_budget_and_pickles():
 def test_beam_search_refuses_bad_options(options):
     with pytest.raises(ValueError):
         BeamSearch(**options)
+
+
+def play_match_with(make, seed=2, steps=60):
+    """Both players of Match(seed) chosen by players built by `make`; the moves made."""
+    players = (make(), make())
+    match = velmo_game.Match(seed)
+    chosen = []
+    for _ in range(steps):
+        if match.is_over:
+            break
+        moves = {}
+        for index in match.to_move():
+            move = players[index].choose_match(match, index)
+            assert move in match.legal_moves(index)
+            moves[index] = move
+        chosen.append(moves)
+        match.step(moves)
+    return chosen
+
+
+MATCH_PLAYERS = {
+    "random": lambda: RandomPlayer(3),
+    "greedy": GreedyPlayer,
+    "beam": lambda: BeamSearch(8, 2, seed=4),
+}
+
+
+@pytest.mark.parametrize("make", MATCH_PLAYERS.values(), ids=MATCH_PLAYERS.keys())
+def test_players_choose_legal_match_moves_reproducibly(make):
+    first = play_match_with(make)
+    assert first and first == play_match_with(make)
+
+
+@pytest.mark.parametrize("make", MATCH_PLAYERS.values(), ids=MATCH_PLAYERS.keys())
+def test_match_choices_refuse_a_player_not_due_or_out_of_range(make):
+    match = velmo_game.Match(0)
+    match.step({index: match.legal_moves(index)[0] for index in match.to_move()})
+    waiting = [index for index in (0, 1) if index not in match.to_move()]
+    for index in [*waiting, 2, -1]:
+        with pytest.raises(ValueError, match="index|no move"):
+            make().choose_match(match, index)
+
+
+def test_choose_in_match_uses_the_match_choice():
+    from velmo_game.evaluate import choose_in_match
+
+    match = velmo_game.Match(5)
+    player = BeamSearch(8, 2, seed=1)
+    assert choose_in_match(player, match, 0) == player.choose_match(match, 0)
