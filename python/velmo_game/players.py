@@ -163,12 +163,15 @@ class BeamSearch:
 
     ``width`` positions are kept per level, over ``depth`` pairs (the current one, the game's
     visible next pairs, then pairs drawn from the project's SplitMix64 seeded by ``seed`` and the
-    game's turn). Positions are scored by their best potential chain (up to two added puyos) and
-    their shape (column steps, links of same colours, the spawn columns' height, cells in the 13th
-    and 14th rows). The player fires when the current move's chain scores ``fire_score`` or more,
-    when no quiet move survives, or, from turn ``last_turn`` on, whenever a chain is there.
-    ``node_budget`` (children evaluated) and ``time_budget_ms`` bound each move; 0 means no bound.
-    With no time bound the choice depends only on the options and the game, on every machine.
+    game's turn). Quiet positions are scored by their best potential chain (up to ``max_added``
+    added puyos) and their shape (a U-shaped height profile with the spawn column low, links of
+    same colours, the spawn columns' height, cells in the 13th and 14th rows). A path that fires
+    a chain worth ``fire_score`` or more ends there, valued at that chain; the chain waited for
+    shrinks as the field fills, and near the top any chain in reach is taken. ``end_turn`` is the
+    game's length in placements (nothing is searched past it, and its last placements fire the
+    biggest chain in reach); from turn ``last_turn`` on any chain fires. ``node_budget``
+    (children evaluated) and ``time_budget_ms`` bound each move; 0 means no bound. With no time
+    bound the choice depends only on the options and the position, on every machine.
     """
 
     def __init__(
@@ -184,8 +187,8 @@ class BeamSearch:
         end_turn: int | None = None,
         max_added: int = 2,
     ) -> None:
-        if width < 1 or depth < 1:
-            raise ValueError(f"width and depth must be at least 1, not {width} and {depth}")
+        if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
+            raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
         if time_budget_ms < 0:
             raise ValueError(f"time_budget_ms must not be negative, not {time_budget_ms}")
         self.width, self.depth, self.seed = width, depth, seed

@@ -1,6 +1,7 @@
 import pickle
 
 import pytest
+import velmo
 
 import velmo_game
 from velmo_game.players import BeamSearch, GreedyPlayer, Player, RandomPlayer, SplitMix64, make_player
@@ -106,10 +107,24 @@ def test_beam_search_respects_its_node_budget_and_pickles():
     assert isinstance(make_player("beam", width=4), BeamSearch)
 
 
-@pytest.mark.parametrize("options", [{"width": 0}, {"depth": 0}, {"time_budget_ms": -1.0}])
+@pytest.mark.parametrize(
+    "options",
+    [{"width": 0}, {"depth": 0}, {"width": 1 << 17}, {"depth": 257}, {"time_budget_ms": -1.0}, {"max_added": 0},
+     {"max_added": 15}],
+)
 def test_beam_search_refuses_bad_options(options):
     with pytest.raises(ValueError):
         BeamSearch(**options)
+
+
+@pytest.mark.parametrize("seed", [0, 1, 4, 5])
+def test_beam_search_fires_the_biggest_chain_on_the_last_placement(seed):
+    """With end_turn one placement away, nothing later can fire: take the best chain there is."""
+    field = velmo.Field.from_str_array(["Y_____", "BRR___", "BBYR__", "RRYY__"])
+    game = velmo_game.Game(seed, field=field)
+    move = BeamSearch(16, 4, seed=seed, end_turn=1).choose(game)
+    best = max(game.clone().play(m).score for m in game.legal_moves())
+    assert best > 0 and game.clone().play(move).score == best
 
 
 def play_match_with(make, seed=2, steps=60):

@@ -134,8 +134,10 @@ int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stat
     int best_fire_move = -1;
     std::uint32_t best_fire_score = 0;
     std::vector<Node> beam, next;
-    beam.reserve(static_cast<std::size_t>(width) * kNumMoves);
-    next.reserve(static_cast<std::size_t>(width) * kNumMoves);
+    // Room for the usual widths up front; a very wide beam grows as it fills.
+    const std::size_t level_room = static_cast<std::size_t>(std::min(width, 4096u)) * kNumMoves;
+    beam.reserve(level_room);
+    next.reserve(level_room);
     const BitField& now = game.field();
     expand(now, game.current_pair(), children);
     for (std::size_t i = 0; i < children.count; ++i) {
