@@ -7,7 +7,7 @@ greedy player, measured in the same run on the first games, is the baseline.
 
     python benchmarks/player_benchmark.py                 # 100 games
     python benchmarks/player_benchmark.py --quick         # 10 games
-    python benchmarks/player_benchmark.py --width 64 --depth 4 --time-limit 300
+    python benchmarks/player_benchmark.py --width 64 --depth 12 --time-budget-ms 50
 """
 
 from __future__ import annotations
@@ -38,8 +38,8 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--games", type=int, default=100)
     parser.add_argument("--quick", action="store_true", help="10 games")
-    parser.add_argument("--width", type=int, default=32)
-    parser.add_argument("--depth", type=int, default=3)
+    parser.add_argument("--width", type=int, default=96)
+    parser.add_argument("--depth", type=int, default=16)
     parser.add_argument("--node-budget", type=int, default=0, help="children evaluated per move (0: none)")
     parser.add_argument("--time-budget-ms", type=float, default=0.0, help="per move (0: none; makes runs machine-dependent)")
     parser.add_argument("--max-added", type=int, default=2, help="puyos added by the potential-chain evaluation")
