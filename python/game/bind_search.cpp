@@ -122,7 +122,8 @@ std::int64_t expand_batch(const Planes& fields, const Pairs& pairs, OutPlanes& o
 }
 
 nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
-                    double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn) {
+                    double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn, nb::handle end_turn,
+                    nb::handle max_added) {
     velmo::BeamConfig config;
     config.width = width;
     config.depth = depth;
@@ -131,6 +132,8 @@ nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb:
     config.time_budget_ms = time_budget_ms;
     config.fire_score = fire_score;
     config.last_turn = last_turn.is_none() ? ~std::uint64_t{0} : seed_from_python(last_turn, "last_turn");
+    config.end_turn = end_turn.is_none() ? ~std::uint64_t{0} : seed_from_python(end_turn, "end_turn");
+    config.max_added = max_added_from_python(max_added);
     const velmo::Game position = game;  // searched without the lock, so on a copy of our own
     velmo::BeamStats stats;
     int move = -1;
@@ -170,9 +173,10 @@ void bind_search(nb::module_& m) {
           "Expands every row into the output buffers with the interpreter lock released; returns -1, or the first "
           "row whose field or pair is invalid (that row and later ones are not written).");
     m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
-          "fire_score"_a, "last_turn"_a.none(),
+          "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a,
           nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "
-                  "time_budget_ms: float, fire_score: int, last_turn: int | None) -> tuple[int, int, int]"),
+                  "time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, "
+                  "max_added: int) -> tuple[int, int, int]"),
           "The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; "
           "runs without the interpreter lock.");
     m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),

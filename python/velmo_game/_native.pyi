@@ -479,7 +479,7 @@ def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], pairs: numpy
     Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written).
     """
 
-def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None) -> tuple[int, int, int]:
+def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int) -> tuple[int, int, int]:
     """
     The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; runs without the interpreter lock.
     """

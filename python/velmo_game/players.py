@@ -1,7 +1,9 @@
-"""Players: objects that choose a move for a one-player game.
+"""Players: objects that choose a move for a one-player game, or for one player of a match.
 
 A player is anything with ``choose(game) -> int`` returning a legal move of ``game`` (an index
-into ``velmo.Hand.enumerate()``). Players are plain picklable objects, so they can be shipped to
+into ``velmo.Hand.enumerate()``). The players here also have ``choose_match(match, index) ->
+int``: a legal move for player ``index`` of a ``velmo_game.Match``, chosen from that player's
+field, current pair and visible next pairs (what the player can see). Players are plain picklable objects, so they can be shipped to
 worker processes (Ray, Dask) and rebuilt there; a seeded player's choices depend only on its seed
 and the games it has been asked about, in order.
 
@@ -16,7 +18,7 @@ from __future__ import annotations
 from typing import Any, Protocol, runtime_checkable
 
 from velmo_game import _native
-from velmo_game._native import Game
+from velmo_game._native import Game, Match
 
 __all__ = ["BeamSearch", "GreedyPlayer", "Player", "RandomPlayer", "SplitMix64", "make_player"]
 
@@ -83,6 +85,31 @@ def _legal_or_raise(game: Game) -> list[int]:
     return moves
 
 
+def _due_moves(match: Match, index: int) -> list[int]:
+    """The legal moves of player ``index`` of ``match``; ``ValueError`` unless it is due to move."""
+    if not isinstance(index, int) or isinstance(index, bool) or index not in (0, 1):
+        raise ValueError(f"index must be 0 or 1, not {index!r}")
+    moves: list[int] = match.legal_moves(index)
+    if not moves:
+        raise ValueError(f"player {index} of the match has no move to make now")
+    return moves
+
+
+def _match_view(match: Match, index: int) -> tuple[Game, int]:
+    """A one-player game standing where player ``index`` of ``match`` stands (its field, current
+    pair and visible next pairs, repeating beyond them) and that player's turn; ``ValueError``
+    unless the player is due to move."""
+    _due_moves(match, index)
+    view = match.players[index]
+    game = Game(field=view.field, sequence=[view.current_pair, *view.next_pairs], visible=len(view.next_pairs))
+    return game, int(view.turn)
+
+
+def _derive_seed(seed: int, index: int) -> int:
+    """The core's ``derive_seed``: SplitMix64's mixing of ``seed + golden_gamma * (index + 1)``."""
+    return SplitMix64((seed + _GOLDEN_GAMMA * index) & _MASK64).next()
+
+
 class RandomPlayer:
     """Picks uniformly among the legal moves, reproducibly for a seed.
 
@@ -97,6 +124,11 @@ class RandomPlayer:
     def choose(self, game: Game) -> int:
         """A legal move drawn uniformly; ``ValueError`` when the game is over."""
         moves = _legal_or_raise(game)
+        return moves[self._generator.below(len(moves))]
+
+    def choose_match(self, match: Match, index: int) -> int:
+        """A legal move for player ``index`` of ``match``, drawn like :meth:`choose`."""
+        moves = _due_moves(match, index)
         return moves[self._generator.below(len(moves))]
 
     def __repr__(self) -> str:
@@ -118,6 +150,10 @@ class GreedyPlayer:
                 best_move, best_score = move, score
         return best_move
 
+    def choose_match(self, match: Match, index: int) -> int:
+        """The move scoring most now for player ``index`` of ``match`` (as :meth:`choose`)."""
+        return self.choose(_match_view(match, index)[0])
+
     def __repr__(self) -> str:
         return "GreedyPlayer()"
 
@@ -127,12 +163,15 @@ class BeamSearch:
 
     ``width`` positions are kept per level, over ``depth`` pairs (the current one, the game's
     visible next pairs, then pairs drawn from the project's SplitMix64 seeded by ``seed`` and the
-    game's turn). Positions are scored by their best potential chain (up to two added puyos) and
-    their shape (column steps, links of same colours, the spawn columns' height, cells in the 13th
-    and 14th rows). The player fires when the current move's chain scores ``fire_score`` or more,
-    when no quiet move survives, or, from turn ``last_turn`` on, whenever a chain is there.
-    ``node_budget`` (children evaluated) and ``time_budget_ms`` bound each move; 0 means no bound.
-    With no time bound the choice depends only on the options and the game, on every machine.
+    game's turn). Quiet positions are scored by their best potential chain (up to ``max_added``
+    added puyos) and their shape (a U-shaped height profile with the spawn column low, links of
+    same colours, the spawn columns' height, cells in the 13th and 14th rows). A path that fires
+    a chain worth ``fire_score`` or more ends there, valued at that chain; the chain waited for
+    shrinks as the field fills, and near the top any chain in reach is taken. ``end_turn`` is the
+    game's length in placements (nothing is searched past it, and its last placements fire the
+    biggest chain in reach); from turn ``last_turn`` on any chain fires. ``node_budget``
+    (children evaluated) and ``time_budget_ms`` bound each move; 0 means no bound. With no time
+    bound the choice depends only on the options and the position, on every machine.
     """
 
     def __init__(
@@ -145,14 +184,19 @@ class BeamSearch:
         time_budget_ms: float = 0.0,
         fire_score: int = 80_000,
         last_turn: int | None = None,
+        end_turn: int | None = None,
+        max_added: int = 2,
     ) -> None:
-        if width < 1 or depth < 1:
-            raise ValueError(f"width and depth must be at least 1, not {width} and {depth}")
+        if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
+            raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
         if time_budget_ms < 0:
             raise ValueError(f"time_budget_ms must not be negative, not {time_budget_ms}")
         self.width, self.depth, self.seed = width, depth, seed
         self.node_budget, self.time_budget_ms = node_budget, time_budget_ms
-        self.fire_score, self.last_turn = fire_score, last_turn
+        if not 1 <= max_added <= 14:
+            raise ValueError(f"max_added must be in 1..14, not {max_added}")
+        self.fire_score, self.last_turn, self.end_turn = fire_score, last_turn, end_turn
+        self.max_added = max_added
         #: Children evaluated and depth reached by the last choice.
         self.last_nodes, self.last_depth = 0, 0
 
@@ -162,7 +206,26 @@ class BeamSearch:
         move: int
         move, self.last_nodes, self.last_depth = _native.beam_search_move(
             game, self.width, self.depth, self.seed, self.node_budget, self.time_budget_ms, self.fire_score,
-            self.last_turn,
+            self.last_turn, self.end_turn, self.max_added,
+        )
+        return move
+
+    def choose_match(self, match: Match, index: int) -> int:
+        """The chosen legal move for player ``index`` of ``match``; ``ValueError`` unless it is due.
+
+        The search sees what the player sees: its field, current pair and visible next pairs,
+        then sampled pairs. The sample is seeded by ``seed`` and the player's turn, so the choice
+        depends only on the options and the match. ``end_turn`` and ``last_turn`` count that
+        player's placements.
+        """
+        game, turn = _match_view(match, index)
+        move: int
+        move, self.last_nodes, self.last_depth = _native.beam_search_move(
+            game, self.width, self.depth, _derive_seed(self.seed, turn), self.node_budget, self.time_budget_ms,
+            self.fire_score,
+            None if self.last_turn is None else max(self.last_turn - turn, 0),
+            None if self.end_turn is None else max(self.end_turn - turn, 1),
+            self.max_added,
         )
         return move
 

@@ -1,6 +1,7 @@
 import pickle
 
 import pytest
+import velmo
 
 import velmo_game
 from velmo_game.players import BeamSearch, GreedyPlayer, Player, RandomPlayer, SplitMix64, make_player
@@ -106,7 +107,70 @@ def test_beam_search_respects_its_node_budget_and_pickles():
     assert isinstance(make_player("beam", width=4), BeamSearch)
 
 
-@pytest.mark.parametrize("options", [{"width": 0}, {"depth": 0}, {"time_budget_ms": -1.0}])
+@pytest.mark.parametrize(
+    "options",
+    [{"width": 0}, {"depth": 0}, {"width": 1 << 17}, {"depth": 257}, {"time_budget_ms": -1.0}, {"max_added": 0},
+     {"max_added": 15}],
+)
 def test_beam_search_refuses_bad_options(options):
     with pytest.raises(ValueError):
         BeamSearch(**options)
+
+
+@pytest.mark.parametrize("seed", [0, 1, 4, 5])
+def test_beam_search_fires_the_biggest_chain_on_the_last_placement(seed):
+    """With end_turn one placement away, nothing later can fire: take the best chain there is."""
+    field = velmo.Field.from_str_array(["Y_____", "BRR___", "BBYR__", "RRYY__"])
+    game = velmo_game.Game(seed, field=field)
+    move = BeamSearch(16, 4, seed=seed, end_turn=1).choose(game)
+    best = max(game.clone().play(m).score for m in game.legal_moves())
+    assert best > 0 and game.clone().play(move).score == best
+
+
+def play_match_with(make, seed=2, steps=60):
+    """Both players of Match(seed) chosen by players built by `make`; the moves made."""
+    players = (make(), make())
+    match = velmo_game.Match(seed)
+    chosen = []
+    for _ in range(steps):
+        if match.is_over:
+            break
+        moves = {}
+        for index in match.to_move():
+            move = players[index].choose_match(match, index)
+            assert move in match.legal_moves(index)
+            moves[index] = move
+        chosen.append(moves)
+        match.step(moves)
+    return chosen
+
+
+MATCH_PLAYERS = {
+    "random": lambda: RandomPlayer(3),
+    "greedy": GreedyPlayer,
+    "beam": lambda: BeamSearch(8, 2, seed=4),
+}
+
+
+@pytest.mark.parametrize("make", MATCH_PLAYERS.values(), ids=MATCH_PLAYERS.keys())
+def test_players_choose_legal_match_moves_reproducibly(make):
+    first = play_match_with(make)
+    assert first and first == play_match_with(make)
+
+
+@pytest.mark.parametrize("make", MATCH_PLAYERS.values(), ids=MATCH_PLAYERS.keys())
+def test_match_choices_refuse_a_player_not_due_or_out_of_range(make):
+    match = velmo_game.Match(0)
+    match.step({index: match.legal_moves(index)[0] for index in match.to_move()})
+    waiting = [index for index in (0, 1) if index not in match.to_move()]
+    for index in [*waiting, 2, -1]:
+        with pytest.raises(ValueError, match="index|no move"):
+            make().choose_match(match, index)
+
+
+def test_choose_in_match_uses_the_match_choice():
+    from velmo_game.evaluate import choose_in_match
+
+    match = velmo_game.Match(5)
+    player = BeamSearch(8, 2, seed=1)
+    assert choose_in_match(player, match, 0) == player.choose_match(match, 0)

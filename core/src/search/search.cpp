@@ -100,15 +100,69 @@ std::optional<PotentialChain> best_potential_chain(const BitField& field, unsign
     return best;
 }
 
+namespace {
+
+// The planes of one puyo of `color` in the cell `bit`, to be ORed into an empty cell.
+struct PuyoBits {
+    u128 p0, p1, p2;
+};
+
+PuyoBits puyo_bits(BitPuyoType color, unsigned bit) {
+    const u128 cell = u128{1} << bit;
+    const unsigned code = bit_code(color);
+    return {(code & 1) != 0 ? cell : 0, (code & 2) != 0 ? cell : 0, (code & 4) != 0 ? cell : 0};
+}
+
+// `field` with the pair placed by `hand`, as put_hand places it: each puyo into the lowest empty
+// cell of its column (the row 14 - height), the lower one of a vertical pair first. The cells are
+// written directly from the parent's heights, without a column search per puyo; a vertical pair
+// whose upper cell is not free (a puyo floats over a hole) goes through put_hand itself.
+BitField placed(const BitField& field, const std::array<std::uint64_t, kFieldWidth>& height, u128 occupied, Hand hand,
+                GamePair pair) {
+    const std::uint64_t x = hand.x;
+    unsigned axis_bit = 0, child_bit = 0;
+    switch (hand.rotation) {
+        case Rotation::Top:
+        case Rotation::Bottom: {
+            const unsigned lower = bit_layout::cell_bit(x, kMaxHeight - height[x]);
+            const unsigned upper = bit_layout::cell_bit(x, kMaxHeight - height[x] - 1);
+            if (((occupied >> upper) & 1) != 0) {
+                BitField slow = field;
+                (void)put_hand(slow, hand, pair);
+                return slow;
+            }
+            axis_bit = hand.rotation == Rotation::Top ? lower : upper;
+            child_bit = hand.rotation == Rotation::Top ? upper : lower;
+            break;
+        }
+        case Rotation::Left:
+        case Rotation::Right: {
+            const std::uint64_t side = hand.rotation == Rotation::Left ? x - 1 : x + 1;
+            axis_bit = bit_layout::cell_bit(x, kMaxHeight - height[x]);
+            child_bit = bit_layout::cell_bit(side, kMaxHeight - height[side]);
+            break;
+        }
+    }
+    const PuyoBits a = puyo_bits(pair.axis(), axis_bit);
+    const PuyoBits c = puyo_bits(pair.child(), child_bit);
+    const BitPlanes& p = field.bit_planes();
+    return BitField::from_planes(p.p0 | a.p0 | c.p0, p.p1 | a.p1 | c.p1, p.p2 | a.p2 | c.p2);
+}
+
+}  // namespace
+
 void expand(const BitField& field, GamePair pair, Children& out) {
     out.count = 0;
     const MoveMask mask = legal_move_mask(field);
-    for (std::size_t move = 0; move < kNumMoves; ++move) {
-        if (((mask >> move) & 1) == 0) continue;
+    std::array<std::uint64_t, kFieldWidth> height{};
+    for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) height[x] = field.get_height(x);
+    const BitPlanes& p = field.bit_planes();
+    const u128 occupied = p.p0 | p.p1 | p.p2;
+    for (MoveMask rest = mask; rest != 0; rest &= rest - 1) {
+        const auto move = static_cast<std::size_t>(__builtin_ctz(rest));
         Child& child = out.items[out.count++];
-        child.field = field;
-        // Cannot fail: a legal move is one that put_pair accepts.
-        (void)put_hand(child.field, kAllHands[move], pair);
+        // A legal move is one that put_pair accepts, so every cell written here is free.
+        child.field = placed(field, height, occupied, kAllHands[move], pair);
         const ChainResult chain = child.field.run_chain();
         child.chain = chain.chain;
         child.score = chain.score;
