@@ -153,13 +153,13 @@ TEST(worker_pool_slices_cover_every_item_once_on_aligned_borders) {
 
 TEST(threaded_batches_step_exactly_as_one_thread) {
     for (const AutoReset mode : {AutoReset::NextStep, AutoReset::SameStep, AutoReset::Disabled}) {
-        for (const std::size_t n : {std::size_t{1}, std::size_t{300}, std::size_t{1000}}) {
+        for (const std::size_t n : {std::size_t{1}, std::size_t{1100}, std::size_t{2100}}) {
             const BatchConfig base{n, 11, 4, 2, 1, mode, mode == AutoReset::SameStep ? 20u : 0u};
-            const Run expected = run_batch(base, 80);
+            const Run expected = run_batch(base, 50);
             for (const unsigned threads : {2u, 3u, 4u}) {
                 BatchConfig config = base;
                 config.num_threads = threads;
-                const Run got = run_batch(config, 80);
+                const Run got = run_batch(config, 50);
                 CHECK(got.actions == expected.actions);
                 CHECK(got.outputs == expected.outputs);
             }
@@ -168,14 +168,14 @@ TEST(threaded_batches_step_exactly_as_one_thread) {
 }
 
 TEST(sampled_actions_are_legal_and_follow_the_seed) {
-    Outputs out(500, 2);
-    GameBatch batch(BatchConfig{500, 5, 3, 2, 2, AutoReset::NextStep, 0}, out.view());
-    std::vector<std::int64_t> first(500), actions(500);
+    Outputs out(1500, 2);
+    GameBatch batch(BatchConfig{1500, 5, 3, 2, 2, AutoReset::NextStep, 0}, out.view());
+    std::vector<std::int64_t> first(1500), actions(1500);
     batch.sample_actions(first.data());
     std::array<unsigned, kNumMoves> counts{};
-    for (int s = 0; s < 200; ++s) {
+    for (int s = 0; s < 100; ++s) {
         batch.sample_actions(actions.data());
-        for (std::size_t i = 0; i < 500; ++i) {
+        for (std::size_t i = 0; i < 1500; ++i) {
             CHECK(((batch.action_mask(i) >> actions[i]) & 1) != 0);
             ++counts[static_cast<std::size_t>(actions[i])];
         }

@@ -172,8 +172,8 @@ def test_the_step_releases_the_interpreter_lock() -> None:
     assert during > 10
 
 
-def play_sampled(num_threads: int, n: int = 300, steps: int = 60, autoreset: str = "next_step") -> list[np.ndarray]:
-    """Batches large enough for every thread to get a slice, driven by their own sampler."""
+def play_sampled(num_threads: int, n: int = 2100, steps: int = 30, autoreset: str = "next_step") -> list[np.ndarray]:
+    """Batches large enough for four threads to share (512 games a thread at least), driven by their own sampler."""
     batch = vg.VecGame(n, seed=3, num_threads=num_threads, autoreset=autoreset)
     history = []
     for _ in range(steps):
@@ -194,7 +194,7 @@ def test_sampled_play_of_large_batches_does_not_depend_on_the_thread_count(autor
 
 @pytest.mark.parametrize("num_threads", [1, 3])
 def test_sampled_moves_replayed_on_single_games_give_the_same_fields(num_threads: int) -> None:
-    n = 200
+    n = 1600
     batch = vg.VecGame(n, seed=8, num_threads=num_threads, autoreset="disabled")
     games = [vg.Game(int(s)) for s in batch.seeds]
     for _ in range(40):
@@ -229,8 +229,8 @@ def test_sampling_restarts_with_the_seed_and_returns_its_own_array() -> None:
     ],
 )
 def test_every_integer_form_of_the_actions_steps_alike(convert) -> None:  # type: ignore[no-untyped-def]
-    plain = vg.VecGame(150, seed=2, num_threads=2)
-    other = vg.VecGame(150, seed=2, num_threads=2)
+    plain = vg.VecGame(1100, seed=2, num_threads=2)
+    other = vg.VecGame(1100, seed=2, num_threads=2)
     for _ in range(30):
         actions = plain.sample_actions().copy()
         plain.step(actions)
