@@ -23,8 +23,7 @@ namespace velmo {
 // A persistent pool: `run(n, work)` calls work(begin, end) on contiguous slices of [0, count),
 // the calling thread taking the first, and returns when every slice is done. Slice borders fall
 // on multiples of kSliceAlignment items, so that two threads writing one-byte-per-item outputs
-// rarely share a cache line. Between runs a worker spins briefly before it sleeps: a batch
-// stepped in a loop hands out its next slices without a wake-up through the scheduler.
+// rarely share a cache line. A worker polls a few times before it sleeps.
 class WorkerPool {
 public:
     static constexpr std::size_t kSliceAlignment = 64;
