@@ -1,5 +1,6 @@
 """Steps per second of VecGame with random legal actions, beside a random-play loop on velmo in
-Python measured in the same run, and the time of one single-game Gymnasium step.
+Python measured in the same run, and the time of one single-game Gymnasium step; then the batch
+of matches, VecGame(versus=True), beside the PettingZoo versus env of the same run.
 
 For each thread count and batch size, three figures:
 - "native": ``step(batch.sample_actions())``, the actions drawn natively from the masks;
@@ -88,6 +89,54 @@ def env_step_time(seconds: float) -> float:
     return in_step / steps
 
 
+def versus_rate(num_matches: int, threads: int, seconds: float) -> float:
+    """Match steps (each to the match's next decision) per second of VecGame(versus=True), the
+    actions drawn in NumPy from the (N, 2, 23) masks every step."""
+    batch = velmo_game.VecGame(num_matches, seed=0, num_threads=threads, versus=True)
+    rng = np.random.default_rng(0)
+    steps, start = 0, time.perf_counter()
+    while time.perf_counter() - start < seconds:
+        noise = rng.random((num_matches, 2, 23), dtype=np.float32)
+        batch.step(np.argmax(noise * batch.action_masks, axis=2))
+        steps += num_matches
+    return steps / (time.perf_counter() - start)
+
+
+def pettingzoo_rate(seconds: float) -> float:
+    """Match steps per second of the PettingZoo env (velmo_game.Match driven from Python)."""
+    from velmo_game import pettingzoo
+
+    env = pettingzoo.parallel_env()
+    env.reset(seed=0)
+    rng = np.random.default_rng(0)
+    steps, start = 0, time.perf_counter()
+    masks = {agent: np.ones(23) for agent in pettingzoo.AGENTS}
+    while time.perf_counter() - start < seconds:
+        observations, _, terminated, truncated, _ = env.step(
+            {agent: int(np.argmax(rng.random(23) * masks[agent])) for agent in pettingzoo.AGENTS})
+        masks = {agent: observations[agent]["action_mask"] for agent in pettingzoo.AGENTS}
+        steps += 1
+        if terminated["player_0"] or truncated["player_0"]:
+            observations, _ = env.reset()
+            masks = {agent: observations[agent]["action_mask"] for agent in pettingzoo.AGENTS}
+    return steps / (time.perf_counter() - start)
+
+
+def versus_rows(baseline: float, seconds: float) -> None:
+    try:
+        env_rate = pettingzoo_rate(seconds)
+    except ImportError:  # the rl extra is not installed
+        env_rate = 0.0
+    else:
+        print(f"PettingZoo versus env (Python over Match): {env_rate / 1e3:.1f} k match steps/s")
+    for threads in sorted({1, 2, os.cpu_count() or 1}):
+        for num_matches in (256, 4096):
+            rate = versus_rate(num_matches, threads, seconds)
+            versus_env = f", {rate / env_rate:6.1f}x the PettingZoo env" if env_rate else ""
+            print(f"VecGame versus threads={threads} matches={num_matches:5d}: {rate / 1e6:6.3f} M match steps/s "
+                  f"({rate / baseline:5.2f}x{versus_env})")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seconds", type=float, default=1.0, help="time per figure")
@@ -104,6 +153,7 @@ def main() -> None:
             print(f"VecGame threads={threads} num_envs={num_envs:6d}: native {native / 1e6:6.2f} M steps/s ({native / baseline:5.1f}x)"
                   f"  step {step_only / 1e6:6.2f} M/s  numpy {with_numpy / 1e6:6.2f} M/s ({with_numpy / baseline:5.1f}x)")
     print(f"PuyoEnv.step (unwrapped): {env_step_time(seconds) * 1e6:.2f} us")
+    versus_rows(baseline, seconds)
 
 
 if __name__ == "__main__":

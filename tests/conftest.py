@@ -33,3 +33,29 @@ def have_build_tools() -> bool:
 
 NO_BUILD_TOOLS = "needs CMake and a C++ compiler on PATH (none there, as where an installed wheel is tested)"
 needs_build_tools = pytest.mark.skipif(not have_build_tools(), reason=NO_BUILD_TOOLS)
+
+
+@pytest.fixture
+def frozen_heap():
+    """Moves every object alive now out of the collector's reach for the test.
+
+    Leak tests collect garbage many times; once the suite has imported large libraries (the
+    cluster engines, Gymnasium) each full collection walks hundreds of thousands of objects that
+    the calls under test never touch. Frozen, they are skipped, while whatever the calls create
+    is still collected and counted.
+    """
+    import gc
+
+    gc.collect()
+    gc.freeze()
+    try:
+        yield
+    finally:
+        gc.unfreeze()
+
+
+@pytest.fixture(scope="session")
+def mypy_cache_dir(tmp_path_factory):
+    """One mypy cache for every type-checking test: NumPy's and the libraries' stubs are analysed
+    once per run instead of once per test module."""
+    return str(tmp_path_factory.mktemp("mypy-cache"))

@@ -22,6 +22,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 
 from velmo_fuzz_driver import PanicException, PyBorrowError, PyBorrowMutError  # noqa: E402
 
+# The heap the rest of the suite built is frozen, so each collection here stays quick.
+pytestmark = pytest.mark.usefixtures("frozen_heap")
+
 SANITIZED = os.environ.get("VELMO_SANITIZED") == "1"
 CALLS = 300 if SANITIZED else 1500
 WARM_UP = 50

@@ -73,7 +73,7 @@ def test_random_fields_round_trip_through_numpy():
 
 
 @pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason="mypy is not installed")
-def test_mypy_accepts_numpy_arrays(tmp_path):
+def test_mypy_accepts_numpy_arrays(tmp_path, mypy_cache_dir):
     source = tmp_path / "with_numpy.py"
     source.write_text(
         "import numpy as np\n"
@@ -85,7 +85,7 @@ def test_mypy_accepts_numpy_arrays(tmp_path):
         "colour: int = field.get(np.int64(0), np.uint8(13))\n"
     )
     env = dict(os.environ)
-    env["MYPY_CACHE_DIR"] = str(tmp_path / "cache")
+    env["MYPY_CACHE_DIR"] = mypy_cache_dir
     if not (Path(velmo.__file__).parent / "velmo-stubs").is_dir():
         (tmp_path / "stubs").mkdir()
         (tmp_path / "stubs" / "velmo.pyi").write_text((ROOT / "stubs" / "velmo-stubs" / "__init__.pyi").read_text())

@@ -35,9 +35,9 @@ def installed_in_site_packages() -> bool:
 
 
 @pytest.fixture(scope="module")
-def mypy_env(tmp_path_factory):
+def mypy_env(tmp_path_factory, mypy_cache_dir):
     env = dict(os.environ)
-    env["MYPY_CACHE_DIR"] = str(tmp_path_factory.mktemp("mypy-cache"))
+    env["MYPY_CACHE_DIR"] = mypy_cache_dir
     if installed_stub() is None:
         folder = tmp_path_factory.mktemp("stubs")
         (folder / "velmo.pyi").write_text(STUB.read_text(encoding="utf-8"), encoding="utf-8")

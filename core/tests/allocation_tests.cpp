@@ -6,11 +6,14 @@
 #include <optional>
 #include <new>
 #include <random>
+#include <vector>
 
 #include "chain/chain.hpp"
 #include "field/bit_field.hpp"
 #include "field/cpu_path.hpp"
 #include "game/match.hpp"
+#include "game/match_batch.hpp"
+#include "game/observation.hpp"
 #include "harness.hpp"
 #include "test_support.hpp"
 
@@ -108,4 +111,57 @@ TEST(match_steps_allocate_nothing) {
     });
     CHECK_EQ(allocations, 0u);
     CHECK(steps > 10);
+}
+
+TEST(match_batch_steps_allocate_nothing) {
+    // Every step after construction, auto-resets included, runs on the buffers given once; the
+    // worker pool is woken (eight matches on two threads) without allocating either.
+    constexpr std::size_t n = 8;
+    constexpr unsigned visible = 2;
+    std::vector<std::uint8_t> field(n * 2 * kFieldCells), pairs(n * 2 * 2 * (1 + visible)), final_field(field.size()),
+        final_pairs(pairs.size()), flags(n * 2 * 5), masks(n * 2 * kNumVersusActions);
+    std::vector<std::uint32_t> counts(n * 2 * 4);
+    std::vector<float> reward(n * 2);
+    std::vector<std::int32_t> chain(n * 2);
+    std::vector<std::int64_t> wide(n * 2 + n * 2);
+    std::vector<std::int8_t> winner(n);
+    std::vector<std::uint64_t> seeds(n);
+    MatchBatchOutputs out;
+    out.field = field.data();
+    out.pairs = pairs.data();
+    out.pending_ojama = counts.data();
+    out.ojama_sent = counts.data() + 2 * n;
+    out.ojama_received = counts.data() + 4 * n;
+    out.final_pending_ojama = counts.data() + 6 * n;
+    out.reward = reward.data();
+    out.terminated = flags.data();
+    out.truncated = flags.data() + n;
+    out.due = flags.data() + 2 * n;
+    out.substituted = flags.data() + 4 * n;
+    out.action_mask = masks.data();
+    out.chain = chain.data();
+    out.score = wide.data();
+    out.frame = wide.data() + 2 * n;
+    out.episode_steps = wide.data() + 3 * n;
+    out.winner = winner.data();
+    out.final_field = final_field.data();
+    out.final_pairs = final_pairs.data();
+    out.seeds = seeds.data();
+    for (const AutoReset mode : {AutoReset::NextStep, AutoReset::SameStep}) {
+        BatchConfig batch{n, 5, 4, visible, 2, mode, 0, IllegalPolicy::Substitute, 0.5F};
+        MatchBatch matches(MatchBatchConfig{batch, Rules{}, Timing{}}, out);
+        // Every player always waits: the due ones play their lowest legal move, and the matches
+        // soon top out and start again.
+        const std::vector<std::int64_t> waits(2 * n, kWaitAction);
+        std::size_t ended = 0;
+        const std::size_t allocations = allocations_of([&] {
+            for (int step = 0; step < 300; ++step) {
+                CHECK(!matches.check(waits.data()).has_value());
+                matches.step(waits.data());
+                for (std::size_t i = 0; i < n; ++i) ended += out.terminated[i];
+            }
+        });
+        CHECK_EQ(allocations, 0u);
+        CHECK(ended > n);
+    }
 }

@@ -47,15 +47,17 @@ MoveMask legal_move_mask_by_move(const BitField& field) {
 struct Outputs {
     explicit Outputs(std::size_t n, unsigned visible)
         : field(n * kFieldCells), pairs(n * 2 * (1 + visible)), terminated(n), truncated(n), mask(n * kNumMoves),
-          final_field(n * kFieldCells), final_pairs(n * 2 * (1 + visible)), reward(n), chain(n), score(n), steps(n), seeds(n) {}
+          final_field(n * kFieldCells), final_pairs(n * 2 * (1 + visible)), substituted(n), reward(n), chain(n), score(n), steps(n), seeds(n) {}
 
     BatchOutputs view() {
-        return {field.data(), pairs.data(), reward.data(), terminated.data(), truncated.data(), mask.data(), chain.data(),
-                score.data(), steps.data(), final_field.data(), final_pairs.data(), seeds.data()};
+        BatchOutputs out{field.data(), pairs.data(), reward.data(), terminated.data(), truncated.data(), mask.data(), chain.data(),
+                         score.data(), steps.data(), final_field.data(), final_pairs.data(), seeds.data()};
+        out.substituted = substituted.data();
+        return out;
     }
     friend bool operator==(const Outputs&, const Outputs&) = default;
 
-    std::vector<std::uint8_t> field, pairs, terminated, truncated, mask, final_field, final_pairs;
+    std::vector<std::uint8_t> field, pairs, terminated, truncated, mask, final_field, final_pairs, substituted;
     std::vector<float> reward;
     std::vector<std::int32_t> chain;
     std::vector<std::int64_t> score, steps;

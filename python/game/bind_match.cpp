@@ -9,6 +9,7 @@
 #include "bindings.hpp"
 #include "field/field_state.hpp"
 #include "interop.hpp"
+#include "match_object.hpp"
 #include "match_observation.hpp"
 #include "observation.hpp"
 
@@ -26,12 +27,6 @@ constexpr int kMatchStateVersion = 1;
 // 32-bit sums the core keeps per turn.
 constexpr std::int64_t kMaxCount = 1'000'000;
 constexpr std::int64_t kMaxFrameLimit = std::numeric_limits<std::int64_t>::max();
-
-// A match as Python holds it: the core value and how many next pairs its views show.
-struct PyMatch {
-    Match match;
-    unsigned visible = 2;
-};
 
 // One player of a live match (keeps the match alive).
 struct PlayerView {

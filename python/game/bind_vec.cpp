@@ -5,7 +5,9 @@
 #include <nanobind/stl/string.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,7 +16,9 @@
 #include "bindings.hpp"
 #include "game/batch.hpp"
 #include "interop.hpp"
+#include "numpy_buffers.hpp"
 #include "observation.hpp"
+#include "vec_versus.hpp"
 
 namespace velmo_game {
 namespace {
@@ -38,20 +42,10 @@ const char* autoreset_name(AutoReset mode) {
     return "next_step";
 }
 
-nb::object numpy_zeros(nb::object shape, const char* dtype) {
-    return nb::module_::import_("numpy").attr("zeros")(shape, "dtype"_a = dtype);
-}
-
-template <class T>
-T* data_of(const nb::object& array) {
-    const auto address = nb::cast<std::uintptr_t>(array.attr("ctypes").attr("data"));
-    return reinterpret_cast<T*>(address);
-}
-
 class VecGame {
 public:
     VecGame(std::size_t n, std::uint64_t seed, unsigned colors, unsigned visible, unsigned threads, AutoReset mode,
-            std::uint64_t max_steps) {
+            std::uint64_t max_steps, velmo::IllegalPolicy illegal, float illegal_penalty) {
         const std::size_t rows = 1 + visible;
         field_ = numpy_zeros(nb::make_tuple(n, kFieldRows, kFieldColumns), "uint8");
         pairs_ = numpy_zeros(nb::make_tuple(n, rows, 2), "uint8");
@@ -65,15 +59,17 @@ public:
         final_field_ = numpy_zeros(nb::make_tuple(n, kFieldRows, kFieldColumns), "uint8");
         final_pairs_ = numpy_zeros(nb::make_tuple(n, rows, 2), "uint8");
         seeds_ = numpy_zeros(nb::make_tuple(n), "uint64");
+        substituted_ = numpy_zeros(nb::make_tuple(n), "bool");
         velmo::BatchOutputs out{data_of<std::uint8_t>(field_), data_of<std::uint8_t>(pairs_), data_of<float>(reward_),
                                 data_of<std::uint8_t>(terminated_), data_of<std::uint8_t>(truncated_), data_of<std::uint8_t>(mask_),
                                 data_of<std::int32_t>(chain_), data_of<std::int64_t>(score_), data_of<std::int64_t>(steps_),
                                 data_of<std::uint8_t>(final_field_), data_of<std::uint8_t>(final_pairs_), data_of<std::uint64_t>(seeds_)};
+        out.substituted = data_of<std::uint8_t>(substituted_);
         for (nb::object* a : {&field_, &pairs_, &reward_, &terminated_, &truncated_, &mask_, &chain_, &score_, &steps_, &final_field_,
-                              &final_pairs_, &seeds_}) {
+                              &final_pairs_, &seeds_, &substituted_}) {
             a->attr("flags").attr("writeable") = false;
         }
-        velmo::BatchConfig config{n, seed, colors, visible, threads, mode, max_steps};
+        velmo::BatchConfig config{n, seed, colors, visible, threads, mode, max_steps, illegal, illegal_penalty};
         {
             nb::gil_scoped_release release;
             batch_ = std::make_unique<velmo::GameBatch>(config, out);
@@ -85,7 +81,29 @@ public:
         staged_.assign(n, 0);
     }
 
+    // A batch of matches: the arrays VecGame shares with the one-player batch are the versus ones.
+    explicit VecGame(std::unique_ptr<VersusVec> versus) : versus_(std::move(versus)) {
+        const VersusVec& v = *versus_;
+        field_ = v.field;
+        pairs_ = v.pairs;
+        reward_ = v.reward;
+        terminated_ = v.terminated;
+        truncated_ = v.truncated;
+        mask_ = v.action_mask;
+        chain_ = v.chain;
+        score_ = v.score;
+        steps_ = v.episode_steps;
+        final_field_ = v.final_field;
+        final_pairs_ = v.final_pairs;
+        seeds_ = v.seeds;
+        substituted_ = v.substituted;
+    }
+
     nb::object step(nb::handle actions_argument) {
+        if (versus_) {
+            Busy busy(busy_);
+            return versus_->step(actions_argument);
+        }
         Busy busy(busy_);
         // The batch steps its own copy: another thread changing the caller's array while the lock
         // is released cannot slip an unchecked move in.
@@ -105,6 +123,7 @@ public:
     }
 
     nb::object sample_actions() {
+        if (versus_) raise_value_error("sample_actions draws one-player moves; this VecGame holds matches (versus=True)");
         Busy busy(busy_);
         {
             nb::gil_scoped_release release;
@@ -117,6 +136,7 @@ public:
         std::optional<std::uint64_t> s;
         if (!seed.is_none()) s = seed_from_python(seed, "seed");
         Busy busy(busy_);
+        if (versus_) return versus_->reset(s);
         {
             nb::gil_scoped_release release;
             batch_->reset(s);
@@ -124,8 +144,20 @@ public:
         return nb::make_tuple(field_, pairs_);
     }
 
-    [[nodiscard]] const velmo::GameBatch& batch() const { return *batch_; }
+    [[nodiscard]] const velmo::GameBatch& batch() const {
+        if (!batch_) raise_value_error("this VecGame holds matches (versus=True): use match(index)");
+        return *batch_;
+    }
+    [[nodiscard]] bool is_versus() const { return versus_ != nullptr; }
+    [[nodiscard]] const VersusVec& versus() const {
+        if (!versus_) throw nb::attribute_error("a one-player VecGame has no versus outputs (VecGame(..., versus=True) has)");
+        return *versus_;
+    }
+    [[nodiscard]] const velmo::BatchConfig& config() const { return versus_ ? versus_->batch().config().batch : batch_->config(); }
+    [[nodiscard]] std::size_t size() const { return versus_ ? versus_->batch().size() : batch_->size(); }
+    [[nodiscard]] unsigned num_threads() const { return versus_ ? versus_->batch().num_threads() : batch_->num_threads(); }
     nb::object field_, pairs_, reward_, terminated_, truncated_, mask_, chain_, score_, steps_, final_field_, final_pairs_, seeds_;
+    nb::object substituted_;
 
 private:
     // One step at a time per batch: a second thread stepping the same batch is refused.
@@ -168,6 +200,7 @@ private:
     }
 
     std::unique_ptr<velmo::GameBatch> batch_;
+    std::unique_ptr<VersusVec> versus_;
     nb::object result_;
     nb::object sampled_;
     std::int64_t* sampled_data_ = nullptr;
@@ -180,44 +213,87 @@ unsigned default_threads() {
     return n == 0 ? 1 : n;
 }
 
+velmo::IllegalPolicy illegal_from_name(const std::string& name) {
+    if (name == "raise") return velmo::IllegalPolicy::Raise;
+    if (name == "substitute") return velmo::IllegalPolicy::Substitute;
+    raise_value_error("illegal must be 'substitute' or 'raise', not '" + name + "'");
+}
+
+void make_vec_game(VecGame* self, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
+                   const std::string& autoreset, nb::handle max_steps, bool versus, nb::handle rules, nb::handle timing,
+                   const std::string& illegal, double illegal_penalty) {
+    const auto n = static_cast<std::size_t>(int_in_range(num_envs, "num_envs", 1, 1 << 24));
+    const auto s = seed_from_python(seed, "seed");
+    const unsigned threads = num_threads.is_none() ? default_threads()
+                                                   : static_cast<unsigned>(int_in_range(num_threads, "num_threads", 1, 256));
+    const auto c = static_cast<unsigned>(int_in_range(colors, "colors", 3, 4));
+    const auto v = static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs));
+    const AutoReset mode = autoreset_from_name(autoreset);
+    const std::uint64_t limit = max_steps.is_none() ? 0 : static_cast<std::uint64_t>(int_in_range(max_steps, "max_steps", 1, INT64_MAX));
+    const velmo::IllegalPolicy policy = illegal_from_name(illegal);
+    // Rewards are float32: a penalty past its range would not convert.
+    if (!std::isfinite(illegal_penalty) || std::fabs(illegal_penalty) > std::numeric_limits<float>::max()) {
+        raise_value_error("illegal_penalty must be a finite float32 number, not " + std::to_string(illegal_penalty));
+    }
+    const auto penalty = static_cast<float>(illegal_penalty);
+    if (versus) {
+        const velmo::BatchConfig base{n, s, c, v, threads, mode, limit, policy, penalty};
+        new (self) VecGame(std::make_unique<VersusVec>(versus_config(base, rules, timing)));
+        return;
+    }
+    if (!rules.is_none() || !timing.is_none()) raise_value_error("rules and timing apply to batches of matches only (versus=True)");
+    new (self) VecGame(n, s, c, v, threads, mode, limit, policy, penalty);
+}
+
 }  // namespace
 
 void bind_vec(nb::module_& m) {
     nb::class_<VecGame>(m, "VecGame",
-        "A batch of one-player games stepped together in native code, without the interpreter lock.\n\n"
-        "Game ``i`` is ``Game(seeds[i], colors=colors, visible=visible)``: the seeds derive from\n"
-        "``seed`` and the game's index only, so results never depend on ``num_threads``.\n"
-        "Every output is a read-only NumPy array owned by the batch and rewritten in place by\n"
-        "each ``step`` and ``reset``: copy what you keep.")
-        .def("__init__",
-             [](VecGame* self, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
-                const std::string& autoreset, nb::handle max_steps) {
-                 const auto n = static_cast<std::size_t>(int_in_range(num_envs, "num_envs", 1, 1 << 24));
-                 const auto s = seed_from_python(seed, "seed");
-                 const unsigned threads = num_threads.is_none() ? default_threads()
-                                                                : static_cast<unsigned>(int_in_range(num_threads, "num_threads", 1, 256));
-                 const auto c = static_cast<unsigned>(int_in_range(colors, "colors", 3, 4));
-                 const auto v = static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs));
-                 const AutoReset mode = autoreset_from_name(autoreset);
-                 const std::uint64_t limit = max_steps.is_none() ? 0 : static_cast<std::uint64_t>(int_in_range(max_steps, "max_steps", 1, INT64_MAX));
-                 new (self) VecGame(n, s, c, v, threads, mode, limit);
-             },
+        "A batch of one-player games, or of two-player matches, stepped together in native code\n"
+        "without the interpreter lock.\n\n"
+        "Game ``i`` is ``Game(seeds[i], colors=colors, visible=visible)``; with ``versus=True``,\n"
+        "match ``i`` is ``Match(seeds[i], colors=colors, visible=visible, rules=rules,\n"
+        "timing=timing)``. The seeds derive from ``seed`` and the index only, so results never\n"
+        "depend on ``num_threads``. Every output is a read-only NumPy array owned by the batch and\n"
+        "rewritten in place by each ``step`` and ``reset``: copy what you keep.")
+        .def("__init__", &make_vec_game,
              "num_envs"_a, nb::kw_only(), "seed"_a = 0, "num_threads"_a = nb::none(), "colors"_a = 4, "visible"_a = 2,
-             "autoreset"_a = "next_step", "max_steps"_a = nb::none(),
+             "autoreset"_a = "next_step", "max_steps"_a = nb::none(), "versus"_a = false, "rules"_a = nb::none(),
+             "timing"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0,
              nb::sig("def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, "
-                     "visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None) -> None"),
-             "``num_envs`` games seeded from ``seed``, stepped by ``num_threads`` threads (default: the\n"
-             "CPUs available). ``autoreset`` is 'next_step', 'same_step' or 'disabled' (Gymnasium's\n"
-             "meanings); ``max_steps`` truncates an episode after that many moves.\n\n"
-             "Raises:\n    ValueError: a value out of range or an unknown autoreset mode.")
+                     "visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, "
+                     "rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', "
+                     "illegal_penalty: float = 0.0) -> None"),
+             "``num_envs`` games (``versus=True``: matches) seeded from ``seed``, stepped by\n"
+             "``num_threads`` threads (default: the CPUs available).\n\n"
+             "Args:\n"
+             "    autoreset: 'next_step', 'same_step' or 'disabled' (Gymnasium's meanings).\n"
+             "    max_steps: truncate an episode after that many steps (None: no limit).\n"
+             "    versus: hold two-player matches; actions are then ``(num_envs, 2)``, 0..21 a move\n"
+             "        and 22 the wait, and the outputs have a player axis (player 0 first).\n"
+             "    rules, timing: the matches' ``Rules`` and ``Timing`` (versus only; ``Rules()`` and\n"
+             "        ``Timing()`` by default).\n"
+             "    illegal: 'raise' refuses a step holding an illegal action (ValueError, nothing\n"
+             "        moves); 'substitute' plays the lowest legal move instead, subtracts\n"
+             "        ``illegal_penalty`` from that player's reward and marks it in ``substituted``.\n\n"
+             "Raises:\n"
+             "    ValueError: a value out of range, an unknown mode, rules or timing without\n"
+             "        ``versus=True``.\n"
+             "    TypeError: rules or timing of the wrong type.")
         .def("step", &VecGame::step, "actions"_a,
-             nb::sig("def step(self, actions: numpy.typing.ArrayLike) -> tuple[tuple[numpy.ndarray, numpy.ndarray], numpy.ndarray, "
+             nb::sig("def step(self, actions: numpy.typing.ArrayLike) -> tuple[tuple[numpy.ndarray, ...], numpy.ndarray, "
                      "numpy.ndarray, numpy.ndarray]"),
-             "Play ``actions[i]`` (an index into ``velmo.Hand.enumerate()``) in game ``i``, for every game.\n\n"
-             "Returns ((field, pairs), reward, terminated, truncated): the batch's own arrays.\n"
-             "A game waiting for its reset ignores its action (any value in 0..21).\n\n"
-             "Raises:\n    ValueError: actions of the wrong shape or dtype, outside 0..21, or an\n"
-             "        illegal move in any game; then no game changes.")
+             "Play one step in every game or match.\n\n"
+             "One-player: ``actions[i]`` (an index into ``velmo.Hand.enumerate()``) is game ``i``'s\n"
+             "move; returns ((field, pairs), rewards, terminated, truncated).\n"
+             "Versus: ``actions[i, p]`` is player ``p``'s action in match ``i``, a move of a due\n"
+             "player or 22 (wait) of one who is not; each match advances to its next decision, as\n"
+             "``Match.step`` does; returns ((field, pairs, pending_ojama), rewards, terminated,\n"
+             "truncated).\n"
+             "The arrays are the batch's own. A game or match waiting for its reset ignores its\n"
+             "actions (any value in range).\n\n"
+             "Raises:\n    ValueError: actions of the wrong shape or dtype, out of range, or (with\n"
+             "        ``illegal='raise'``) an illegal action anywhere; then nothing changes.")
         .def("sample_actions", &VecGame::sample_actions,
              nb::sig("def sample_actions(self) -> numpy.ndarray"),
              "A random legal action for every game, drawn in native code: uniform over the moves\n"
@@ -226,40 +302,84 @@ void bind_vec(nb::module_& m) {
              "draws never depend on ``num_threads``. Returns the batch's own read-only (N,) int64\n"
              "array, rewritten by the next call: ``step(batch.sample_actions())`` plays them.")
         .def("reset", &VecGame::reset, "seed"_a = nb::none(),
-             nb::sig("def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, numpy.ndarray]"),
-             "Start every game's next episode (with ``seed``: reseed the batch, as if new).\n\n"
-             "Returns (field, pairs).")
-        .def_prop_ro("num_envs", [](const VecGame& v) { return v.batch().size(); }, "The number of games.")
-        .def_prop_ro("num_threads", [](const VecGame& v) { return v.batch().num_threads(); }, "The worker threads (the caller's included).")
-        .def_prop_ro("seed", [](const VecGame& v) { return v.batch().config().seed; }, "The batch seed.")
-        .def_prop_ro("visible", [](const VecGame& v) { return v.batch().config().visible; }, "How many next pairs are shown.")
-        .def_prop_ro("colors", [](const VecGame& v) { return v.batch().config().colors; }, "The number of colours.")
-        .def_prop_ro("autoreset", [](const VecGame& v) { return autoreset_name(v.batch().config().autoreset); }, "The auto-reset mode.")
+             nb::sig("def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, ...]"),
+             "Start every game's (match's) next episode (with ``seed``: reseed the batch, as if new).\n\n"
+             "Returns (field, pairs), versus (field, pairs, pending_ojama).")
+        .def_prop_ro("num_envs", [](const VecGame& v) { return v.size(); }, "The number of games or matches.")
+        .def_prop_ro("num_threads", [](const VecGame& v) { return v.num_threads(); }, "The worker threads (the caller's included).")
+        .def_prop_ro("seed", [](const VecGame& v) { return v.config().seed; }, "The batch seed.")
+        .def_prop_ro("visible", [](const VecGame& v) { return v.config().visible; }, "How many next pairs are shown.")
+        .def_prop_ro("colors", [](const VecGame& v) { return v.config().colors; }, "The number of colours.")
+        .def_prop_ro("autoreset", [](const VecGame& v) { return autoreset_name(v.config().autoreset); }, "The auto-reset mode.")
         .def_prop_ro("max_steps", [](const VecGame& v) -> nb::object {
-                 const auto limit = v.batch().config().max_steps;
+                 const auto limit = v.config().max_steps;
                  if (limit == 0) return nb::none();
                  return nb::int_(limit);
              }, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
-        .def_prop_ro("field", [](const VecGame& v) { return v.field_; }, nb::sig("def field(self) -> numpy.ndarray"), "(N, 14, 6) uint8 fields.")
-        .def_prop_ro("pairs", [](const VecGame& v) { return v.pairs_; }, nb::sig("def pairs(self) -> numpy.ndarray"), "(N, 1 + visible, 2) uint8 pairs.")
-        .def_prop_ro("rewards", [](const VecGame& v) { return v.reward_; }, nb::sig("def rewards(self) -> numpy.ndarray"), "(N,) float32: each move's score.")
-        .def_prop_ro("terminated", [](const VecGame& v) { return v.terminated_; }, nb::sig("def terminated(self) -> numpy.ndarray"), "(N,) bool.")
-        .def_prop_ro("truncated", [](const VecGame& v) { return v.truncated_; }, nb::sig("def truncated(self) -> numpy.ndarray"), "(N,) bool.")
+        .def_prop_ro("versus", [](const VecGame& v) { return v.is_versus(); }, "Whether the batch holds two-player matches.")
+        .def_prop_ro("illegal", [](const VecGame& v) { return v.config().illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute"; },
+                     nb::sig("def illegal(self) -> str"), "What an illegal action does: 'raise' or 'substitute'.")
+        .def_prop_ro("illegal_penalty", [](const VecGame& v) { return static_cast<double>(v.config().illegal_penalty); },
+                     "Subtracted from the reward of a substituted action.")
+        .def_prop_ro("field", [](const VecGame& v) { return v.field_; }, nb::sig("def field(self) -> numpy.ndarray"),
+                     "(N, 14, 6) uint8 fields; versus (N, 2, 14, 6).")
+        .def_prop_ro("pairs", [](const VecGame& v) { return v.pairs_; }, nb::sig("def pairs(self) -> numpy.ndarray"),
+                     "(N, 1 + visible, 2) uint8 pairs (child, axis); versus (N, 2, 1 + visible, 2).")
+        .def_prop_ro("rewards", [](const VecGame& v) { return v.reward_; }, nb::sig("def rewards(self) -> numpy.ndarray"),
+                     "(N,) float32: each move's score; versus (N, 2): +1 / -1 for the winner / loser in the\n"
+                     "step a match ends, else 0; less ``illegal_penalty`` where ``substituted``.")
+        .def_prop_ro("terminated", [](const VecGame& v) { return v.terminated_; }, nb::sig("def terminated(self) -> numpy.ndarray"),
+                     "(N,) bool (versus: the match was won, or drawn by both topping out).")
+        .def_prop_ro("truncated", [](const VecGame& v) { return v.truncated_; }, nb::sig("def truncated(self) -> numpy.ndarray"),
+                     "(N,) bool: cut at ``max_steps`` (versus: or undecided at the rules' frame limit).")
         .def_prop_ro("action_masks", [](const VecGame& v) { return v.mask_; }, nb::sig("def action_masks(self) -> numpy.ndarray"),
-                     "(N, 22) bool: the legal moves (all True for a game waiting for its reset).")
-        .def_prop_ro("chain", [](const VecGame& v) { return v.chain_; }, nb::sig("def chain(self) -> numpy.ndarray"), "(N,) int32: the chain of the last move.")
-        .def_prop_ro("score", [](const VecGame& v) { return v.score_; }, nb::sig("def score(self) -> numpy.ndarray"), "(N,) int64: each game's total score.")
-        .def_prop_ro("episode_steps", [](const VecGame& v) { return v.steps_; }, nb::sig("def episode_steps(self) -> numpy.ndarray"), "(N,) int64: moves in the episode.")
+                     "(N, 22) bool: the legal moves (all True for a game waiting for its reset).\n"
+                     "Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).")
+        .def_prop_ro("chain", [](const VecGame& v) { return v.chain_; }, nb::sig("def chain(self) -> numpy.ndarray"),
+                     "(N,) int32: the chain of the last move; versus (N, 2), 0 for a player who waited.")
+        .def_prop_ro("score", [](const VecGame& v) { return v.score_; }, nb::sig("def score(self) -> numpy.ndarray"),
+                     "(N,) int64: each game's total score; versus (N, 2).")
+        .def_prop_ro("episode_steps", [](const VecGame& v) { return v.steps_; }, nb::sig("def episode_steps(self) -> numpy.ndarray"),
+                     "(N,) int64: steps in the episode.")
         .def_prop_ro("final_field", [](const VecGame& v) { return v.final_field_; }, nb::sig("def final_field(self) -> numpy.ndarray"),
                      "same_step mode: the last field of the games that ended this step.")
         .def_prop_ro("final_pairs", [](const VecGame& v) { return v.final_pairs_; }, nb::sig("def final_pairs(self) -> numpy.ndarray"),
                      "same_step mode: the last pairs of the games that ended this step.")
         .def_prop_ro("seeds", [](const VecGame& v) { return v.seeds_; }, nb::sig("def seeds(self) -> numpy.ndarray"),
-                     "(N,) uint64: the seed of each game's current episode (``Game(seeds[i])``).")
+                     "(N,) uint64: the seed of each game's current episode (``Game(seeds[i])``, versus\n"
+                     "``Match(seeds[i])``).")
+        .def_prop_ro("substituted", [](const VecGame& v) { return v.substituted_; }, nb::sig("def substituted(self) -> numpy.ndarray"),
+                     "(N,) bool, versus (N, 2): the action was illegal and the lowest legal move was played\n"
+                     "(``illegal='substitute'``).")
+        // The outputs only matches have (AttributeError on a one-player batch).
+        .def_prop_ro("pending_ojama", [](const VecGame& v) { return v.versus().pending_ojama; },
+                     nb::sig("def pending_ojama(self) -> numpy.ndarray"), "Versus: (N, 2) uint32 ojama pending against each player.")
+        .def_prop_ro("due", [](const VecGame& v) { return v.versus().due; }, nb::sig("def due(self) -> numpy.ndarray"),
+                     "Versus: (N, 2) bool: the player must move now (its action a move, not 22).")
+        .def_prop_ro("ojama_sent", [](const VecGame& v) { return v.versus().ojama_sent; }, nb::sig("def ojama_sent(self) -> numpy.ndarray"),
+                     "Versus: (N, 2) uint32: ojama the player committed against the opponent in the step.")
+        .def_prop_ro("ojama_received", [](const VecGame& v) { return v.versus().ojama_received; },
+                     nb::sig("def ojama_received(self) -> numpy.ndarray"), "Versus: (N, 2) uint32: ojama fallen on the player's field in the step.")
+        .def_prop_ro("winner", [](const VecGame& v) { return v.versus().winner; }, nb::sig("def winner(self) -> numpy.ndarray"),
+                     "Versus: (N,) int8: 0 or 1 for a match won (in the step, or waiting for its reset),\n"
+                     "-1 for a draw or a match in play.")
+        .def_prop_ro("frame", [](const VecGame& v) { return v.versus().frame; }, nb::sig("def frame(self) -> numpy.ndarray"),
+                     "Versus: (N,) int64: each current match's frame.")
+        .def_prop_ro("final_pending_ojama", [](const VecGame& v) { return v.versus().final_pending_ojama; },
+                     nb::sig("def final_pending_ojama(self) -> numpy.ndarray"),
+                     "Versus, same_step mode: the last pending ojama of the matches that ended this step.")
+        .def_prop_ro("rules", [](const VecGame& v) { return v.versus().batch().config().rules; }, nb::sig("def rules(self) -> Rules"),
+                     "Versus: the matches' rules.")
+        .def_prop_ro("timing", [](const VecGame& v) { return v.versus().batch().config().timing; }, nb::sig("def timing(self) -> Timing"),
+                     "Versus: the matches' timing.")
         .def("game", [](const VecGame& v, nb::handle index) {
                  return v.batch().game(static_cast<std::size_t>(int_in_range(index, "index", 0, static_cast<std::int64_t>(v.batch().size()) - 1)));
-             }, "index"_a, nb::sig("def game(self, index: int) -> Game"), "A copy of game ``index``.")
-        .def("__len__", [](const VecGame& v) { return v.batch().size(); });
+             }, "index"_a, nb::sig("def game(self, index: int) -> Game"), "A copy of game ``index`` (one-player batches).")
+        .def("match", [](const VecGame& v, nb::handle index) {
+                 if (!v.is_versus()) raise_value_error("this VecGame holds one-player games (versus=False): use game(index)");
+                 return v.versus().match(index);
+             }, "index"_a, nb::sig("def match(self, index: int) -> Match"), "A copy of match ``index`` (versus batches).")
+        .def("__len__", [](const VecGame& v) { return v.size(); });
 }
 
 }  // namespace velmo_game

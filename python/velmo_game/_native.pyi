@@ -239,34 +239,54 @@ class Game:
 
 class VecGame:
     """
-    A batch of one-player games stepped together in native code, without the interpreter lock.
+    A batch of one-player games, or of two-player matches, stepped together in native code
+    without the interpreter lock.
 
-    Game ``i`` is ``Game(seeds[i], colors=colors, visible=visible)``: the seeds derive from
-    ``seed`` and the game's index only, so results never depend on ``num_threads``.
-    Every output is a read-only NumPy array owned by the batch and rewritten in place by
-    each ``step`` and ``reset``: copy what you keep.
+    Game ``i`` is ``Game(seeds[i], colors=colors, visible=visible)``; with ``versus=True``,
+    match ``i`` is ``Match(seeds[i], colors=colors, visible=visible, rules=rules,
+    timing=timing)``. The seeds derive from ``seed`` and the index only, so results never
+    depend on ``num_threads``. Every output is a read-only NumPy array owned by the batch and
+    rewritten in place by each ``step`` and ``reset``: copy what you keep.
     """
 
-    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None) -> None:
+    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None:
         """
-        ``num_envs`` games seeded from ``seed``, stepped by ``num_threads`` threads (default: the
-        CPUs available). ``autoreset`` is 'next_step', 'same_step' or 'disabled' (Gymnasium's
-        meanings); ``max_steps`` truncates an episode after that many moves.
+        ``num_envs`` games (``versus=True``: matches) seeded from ``seed``, stepped by
+        ``num_threads`` threads (default: the CPUs available).
+
+        Args:
+            autoreset: 'next_step', 'same_step' or 'disabled' (Gymnasium's meanings).
+            max_steps: truncate an episode after that many steps (None: no limit).
+            versus: hold two-player matches; actions are then ``(num_envs, 2)``, 0..21 a move
+                and 22 the wait, and the outputs have a player axis (player 0 first).
+            rules, timing: the matches' ``Rules`` and ``Timing`` (versus only; ``Rules()`` and
+                ``Timing()`` by default).
+            illegal: 'raise' refuses a step holding an illegal action (ValueError, nothing
+                moves); 'substitute' plays the lowest legal move instead, subtracts
+                ``illegal_penalty`` from that player's reward and marks it in ``substituted``.
 
         Raises:
-            ValueError: a value out of range or an unknown autoreset mode.
+            ValueError: a value out of range, an unknown mode, rules or timing without
+                ``versus=True``.
+            TypeError: rules or timing of the wrong type.
         """
 
-    def step(self, actions: numpy.typing.ArrayLike) -> tuple[tuple[numpy.ndarray, numpy.ndarray], numpy.ndarray, numpy.ndarray, numpy.ndarray]:
+    def step(self, actions: numpy.typing.ArrayLike) -> tuple[tuple[numpy.ndarray, ...], numpy.ndarray, numpy.ndarray, numpy.ndarray]:
         """
-        Play ``actions[i]`` (an index into ``velmo.Hand.enumerate()``) in game ``i``, for every game.
+        Play one step in every game or match.
 
-        Returns ((field, pairs), reward, terminated, truncated): the batch's own arrays.
-        A game waiting for its reset ignores its action (any value in 0..21).
+        One-player: ``actions[i]`` (an index into ``velmo.Hand.enumerate()``) is game ``i``'s
+        move; returns ((field, pairs), rewards, terminated, truncated).
+        Versus: ``actions[i, p]`` is player ``p``'s action in match ``i``, a move of a due
+        player or 22 (wait) of one who is not; each match advances to its next decision, as
+        ``Match.step`` does; returns ((field, pairs, pending_ojama), rewards, terminated,
+        truncated).
+        The arrays are the batch's own. A game or match waiting for its reset ignores its
+        actions (any value in range).
 
         Raises:
-            ValueError: actions of the wrong shape or dtype, outside 0..21, or an
-                illegal move in any game; then no game changes.
+            ValueError: actions of the wrong shape or dtype, out of range, or (with
+                ``illegal='raise'``) an illegal action anywhere; then nothing changes.
         """
 
     def sample_actions(self) -> numpy.ndarray:
@@ -279,16 +299,16 @@ class VecGame:
         array, rewritten by the next call: ``step(batch.sample_actions())`` plays them.
         """
 
-    def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, numpy.ndarray]:
+    def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, ...]:
         """
-        Start every game's next episode (with ``seed``: reseed the batch, as if new).
+        Start every game's (match's) next episode (with ``seed``: reseed the batch, as if new).
 
-        Returns (field, pairs).
+        Returns (field, pairs), versus (field, pairs, pending_ojama).
         """
 
     @property
     def num_envs(self) -> int:
-        """The number of games."""
+        """The number of games or matches."""
 
     @property
     def num_threads(self) -> int:
@@ -315,42 +335,64 @@ class VecGame:
         """The episode length limit, or None."""
 
     @property
+    def versus(self) -> bool:
+        """Whether the batch holds two-player matches."""
+
+    @property
+    def illegal(self) -> str:
+        """What an illegal action does: 'raise' or 'substitute'."""
+
+    @property
+    def illegal_penalty(self) -> float:
+        """Subtracted from the reward of a substituted action."""
+
+    @property
     def field(self) -> numpy.ndarray:
-        """(N, 14, 6) uint8 fields."""
+        """(N, 14, 6) uint8 fields; versus (N, 2, 14, 6)."""
 
     @property
     def pairs(self) -> numpy.ndarray:
-        """(N, 1 + visible, 2) uint8 pairs."""
+        """
+        (N, 1 + visible, 2) uint8 pairs (child, axis); versus (N, 2, 1 + visible, 2).
+        """
 
     @property
     def rewards(self) -> numpy.ndarray:
-        """(N,) float32: each move's score."""
+        """
+        (N,) float32: each move's score; versus (N, 2): +1 / -1 for the winner / loser in the
+        step a match ends, else 0; less ``illegal_penalty`` where ``substituted``.
+        """
 
     @property
     def terminated(self) -> numpy.ndarray:
-        """(N,) bool."""
+        """(N,) bool (versus: the match was won, or drawn by both topping out)."""
 
     @property
     def truncated(self) -> numpy.ndarray:
-        """(N,) bool."""
+        """
+        (N,) bool: cut at ``max_steps`` (versus: or undecided at the rules' frame limit).
+        """
 
     @property
     def action_masks(self) -> numpy.ndarray:
         """
         (N, 22) bool: the legal moves (all True for a game waiting for its reset).
+        Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).
         """
 
     @property
     def chain(self) -> numpy.ndarray:
-        """(N,) int32: the chain of the last move."""
+        """
+        (N,) int32: the chain of the last move; versus (N, 2), 0 for a player who waited.
+        """
 
     @property
     def score(self) -> numpy.ndarray:
-        """(N,) int64: each game's total score."""
+        """(N,) int64: each game's total score; versus (N, 2)."""
 
     @property
     def episode_steps(self) -> numpy.ndarray:
-        """(N,) int64: moves in the episode."""
+        """(N,) int64: steps in the episode."""
 
     @property
     def final_field(self) -> numpy.ndarray:
@@ -363,11 +405,67 @@ class VecGame:
     @property
     def seeds(self) -> numpy.ndarray:
         """
-        (N,) uint64: the seed of each game's current episode (``Game(seeds[i])``).
+        (N,) uint64: the seed of each game's current episode (``Game(seeds[i])``, versus
+        ``Match(seeds[i])``).
         """
 
+    @property
+    def substituted(self) -> numpy.ndarray:
+        """
+        (N,) bool, versus (N, 2): the action was illegal and the lowest legal move was played
+        (``illegal='substitute'``).
+        """
+
+    @property
+    def pending_ojama(self) -> numpy.ndarray:
+        """Versus: (N, 2) uint32 ojama pending against each player."""
+
+    @property
+    def due(self) -> numpy.ndarray:
+        """
+        Versus: (N, 2) bool: the player must move now (its action a move, not 22).
+        """
+
+    @property
+    def ojama_sent(self) -> numpy.ndarray:
+        """
+        Versus: (N, 2) uint32: ojama the player committed against the opponent in the step.
+        """
+
+    @property
+    def ojama_received(self) -> numpy.ndarray:
+        """Versus: (N, 2) uint32: ojama fallen on the player's field in the step."""
+
+    @property
+    def winner(self) -> numpy.ndarray:
+        """
+        Versus: (N,) int8: 0 or 1 for a match won (in the step, or waiting for its reset),
+        -1 for a draw or a match in play.
+        """
+
+    @property
+    def frame(self) -> numpy.ndarray:
+        """Versus: (N,) int64: each current match's frame."""
+
+    @property
+    def final_pending_ojama(self) -> numpy.ndarray:
+        """
+        Versus, same_step mode: the last pending ojama of the matches that ended this step.
+        """
+
+    @property
+    def rules(self) -> Rules:
+        """Versus: the matches' rules."""
+
+    @property
+    def timing(self) -> Timing:
+        """Versus: the matches' timing."""
+
     def game(self, index: int) -> Game:
-        """A copy of game ``index``."""
+        """A copy of game ``index`` (one-player batches)."""
+
+    def match(self, index: int) -> Match:
+        """A copy of match ``index`` (versus batches)."""
 
     def __len__(self) -> int: ...
 

@@ -430,10 +430,8 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
 # ---------------------------------------------------------------------------------------------
 
 
-def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog="python -m velmo_game.evaluate",
-        description="Play seeded one-player games (or versus matches) with a player and print a summary.")
+def add_run_arguments(parser: argparse.ArgumentParser) -> None:
+    """The options every command that plays a run takes: games, player, seeds and backend."""
     parser.add_argument("--games", type=int, default=100, help="number of games (default 100)")
     parser.add_argument("--player", choices=("random", "greedy", "beam"), default="random")
     parser.add_argument("--beam-width", type=int, help="beam player: width")
@@ -445,12 +443,31 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--address", help="join this Dask scheduler or Ray cluster")
     parser.add_argument("--chunk-size", type=int, help="games per task (default: four tasks per worker)")
     parser.add_argument("--workers", type=int, help="worker processes (default: the machine's cores)")
+    parser.add_argument("--no-progress", action="store_true", help="no progress bar even on a terminal")
+
+
+def player_options(args: argparse.Namespace) -> dict[str, Any]:
+    """The ``player_options`` of the parsed ``--beam-*`` options (ValueError unless the player is beam)."""
+    options: dict[str, Any] = {}
+    if args.beam_width is not None:
+        options["width"] = args.beam_width
+    if args.beam_depth is not None:
+        options["depth"] = args.beam_depth
+    if options and args.player != "beam":
+        raise ValueError("--beam-width and --beam-depth are options of --player beam")
+    return options
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="python -m velmo_game.evaluate",
+        description="Play seeded one-player games (or versus matches) with a player and print a summary.")
+    add_run_arguments(parser)
     parser.add_argument("--versus", action="store_true", help="versus matches against --opponent")
     parser.add_argument("--opponent", choices=("random", "greedy", "beam"), default="random",
                         help="the opponent of --versus (default random)")
     parser.add_argument("--json", action="store_true", help="print the evaluation as JSON")
     parser.add_argument("--plot", metavar="FILE.png", help="draw the score distribution (needs matplotlib)")
-    parser.add_argument("--no-progress", action="store_true", help="no progress bar even on a terminal")
     return parser
 
 
@@ -490,19 +507,11 @@ def plot_scores(evaluation: Evaluation, path: str) -> None:
 def main(argv: Sequence[str] | None = None) -> int:
     """The command line; returns the exit status."""
     args = _parser().parse_args(argv)
-    options: dict[str, Any] = {}
-    if args.beam_width is not None:
-        options["width"] = args.beam_width
-    if args.beam_depth is not None:
-        options["depth"] = args.beam_depth
-    if options and args.player != "beam":
-        print("error: --beam-width and --beam-depth are options of --player beam", file=sys.stderr)
-        return 2
     try:
         evaluation = run(args.player, args.games, seed=args.seed, backend=args.backend,
                          address=args.address, chunk_size=args.chunk_size, workers=args.workers,
                          versus=args.versus, opponent=args.opponent if args.versus else None,
-                         moves=args.moves or None, player_options=options,
+                         moves=args.moves or None, player_options=player_options(args),
                          progress=False if args.no_progress or args.json else None)
         if args.plot:
             plot_scores(evaluation, args.plot)

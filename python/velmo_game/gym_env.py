@@ -13,8 +13,9 @@ interpreter lock (``gymnasium.make_vec("velmo/Puyo-v0", num_envs=...)`` builds o
   truncated after ``max_steps`` moves when that is set;
 - an illegal action: with ``illegal="substitute"`` (the default of ``PuyoEnv``) the lowest legal
   move is played instead and ``illegal_penalty`` is subtracted from the reward; with
-  ``illegal="raise"`` it raises ``ValueError`` and the game is unchanged. The vector env refuses a
-  batch with an illegal move (``ValueError``, no game changed), as ``VecGame`` does.
+  ``illegal="raise"`` it raises ``ValueError`` and the game is unchanged. The vector env takes the
+  same option, ``"raise"`` by default as in ``VecGame``: a batch with an illegal move is refused
+  (``ValueError``, no game changed); ``info["illegal"]`` marks the substituted games.
 
 ``reset(seed=s)`` starts ``Game(s)``; a reset without a seed starts the next seed.
 """
@@ -137,9 +138,11 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
         num_threads: int | None = None,
         autoreset: str = "next_step",
         seed: int = 0,
+        illegal: _versus.IllegalPolicy = "raise",
+        illegal_penalty: float = 0.0,
     ) -> None:
         self.batch = VecGame(num_envs, seed=seed, num_threads=num_threads, colors=colors, visible=visible,
-                             autoreset=autoreset, max_steps=max_steps)
+                             autoreset=autoreset, max_steps=max_steps, illegal=illegal, illegal_penalty=illegal_penalty)
         modes = {"next_step": AutoresetMode.NEXT_STEP, "same_step": AutoresetMode.SAME_STEP,
                  "disabled": AutoresetMode.DISABLED}
         self.metadata = {"autoreset_mode": modes[autoreset], "render_modes": []}
@@ -153,7 +156,8 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
         return {"field": self.batch.field, "pairs": self.batch.pairs}
 
     def _info(self) -> dict[str, Any]:
-        return {"action_mask": self.batch.action_masks, "chain": self.batch.chain, "score": self.batch.score}
+        return {"action_mask": self.batch.action_masks, "chain": self.batch.chain, "score": self.batch.score,
+                "illegal": self.batch.substituted}
 
     def reset(self, *, seed: int | list[int] | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         if isinstance(seed, list):

@@ -24,34 +24,78 @@ name               dtype       shape        meaning
 ``game_over``      bool        (N,)         whether the game ended by topping out
 =================  ==========  ===========  ==================================================
 
+Matches. ``generate(player, matches, path, opponent=...)`` plays ``Match(derive_seed(seed, i))``
+to its end instead, ``player`` as player 0 against ``opponent`` as player 1, seeded and chosen as
+in ``evaluate.run(..., versus=True)``, and writes one record per decision of each player (rows in
+match order, then by frame, player 0 before player 1 at a shared frame); the columns are
+``MATCH_COLUMNS``:
+
+====================  ==========  ===========  ===============================================
+name                  dtype       shape        meaning
+====================  ==========  ===========  ===============================================
+``match``             int32       (N,)         index of the match in the run
+``seed``              uint64      (N,)         the match's seed
+``frame``             int32       (N,)         the match frame of the decision
+``player``            uint8       (N,)         the deciding player, 0 or 1
+``turn``              int32       (N,)         pairs that player placed before this one
+``field``             uint8       (N, 14, 6)   ``Match.observation(player)["field"]``
+``pairs``             uint8       (N, 1+V, 2)  its ``"pairs"``
+``opponent_field``    uint8       (N, 14, 6)   its ``"opponent_field"``
+``opponent_pairs``    uint8       (N, 1+V, 2)  its ``"opponent_pairs"``
+``pending_ojama``     uint32      (N, 2)       its ``"pending_ojama"`` (against the player first)
+``mask``              bool        (N, 22)      the player's ``action_mask()``
+``action``            uint8       (N,)         the move played
+``score``             int64       (N,)         the score of this move
+``chain``             uint8       (N,)         the chain this move fired
+``reward``            float32     (N,)         ``outcome`` on the player's last decision, else 0
+``last``              bool        (N,)         whether this is the player's last decision
+``outcome``           int8        (N,)         +1 the player won, -1 it lost, 0 a draw
+``final_score``       int64       (N,)         the player's final score
+``opponent_score``    int64       (N,)         the opponent's final score
+``frames``            int32       (N,)         the match's length in frames
+====================  ==========  ===========  ===============================================
+
 In Parquet the multi-dimensional columns are fixed-size lists of their flattened rows (row
 major: ``field`` is ``fixed_size_list<uint8>[84]``), and the file's metadata ``velmo.shapes``
-gives each column's row shape as JSON; ``load`` restores the shapes.
+gives each column's row shape as JSON; ``load`` restores the shapes and tells the two kinds
+apart by their columns.
+
+Run ``python -m velmo_game.selfplay --help`` for the command line.
 """
 
 from __future__ import annotations
 
+import argparse
 import json
-from collections.abc import Mapping, Sequence
+import sys
+import time
+from collections.abc import Iterable, Mapping, Sequence
 from pathlib import Path
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-from velmo_game._native import Game
+from velmo_game._native import Game, Match
 from velmo_game.evaluate import (
     PlayerArg,
+    ProgressArg,
     _chunks,
     _default_workers,
+    _opponent_for,
     _player_for,
+    _progress_reporter,
     _Task,
+    add_run_arguments,
+    choose_in_match,
     default_chunk_size,
     derive_seed,
+    player_options,
     run_chunks,
 )
+from velmo_game.players import make_player
 
-__all__ = ["COLUMNS", "generate", "load", "play_chunk"]
+__all__ = ["COLUMNS", "MATCH_COLUMNS", "generate", "load", "play_chunk", "save"]
 
 Arrays = dict[str, npt.NDArray[Any]]
 
@@ -70,6 +114,32 @@ COLUMNS: dict[str, tuple[str, tuple[int, ...]]] = {
     "final_score": ("int64", ()),
     "game_over": ("bool", ()),
 }
+
+#: The columns of match records: column name -> (dtype, row shape), in file order.
+MATCH_COLUMNS: dict[str, tuple[str, tuple[int, ...]]] = {
+    "match": ("int32", ()),
+    "seed": ("uint64", ()),
+    "frame": ("int32", ()),
+    "player": ("uint8", ()),
+    "turn": ("int32", ()),
+    "field": ("uint8", (14, 6)),
+    "pairs": ("uint8", (3, 2)),
+    "opponent_field": ("uint8", (14, 6)),
+    "opponent_pairs": ("uint8", (3, 2)),
+    "pending_ojama": ("uint32", (2,)),
+    "mask": ("bool", (22,)),
+    "action": ("uint8", ()),
+    "score": ("int64", ()),
+    "chain": ("uint8", ()),
+    "reward": ("float32", ()),
+    "last": ("bool", ()),
+    "outcome": ("int8", ()),
+    "final_score": ("int64", ()),
+    "opponent_score": ("int64", ()),
+    "frames": ("int32", ()),
+}
+
+_OBSERVED = ("field", "pairs", "opponent_field", "opponent_pairs", "pending_ojama")
 
 
 def _play_recorded(task: _Task, index: int) -> dict[str, list[Any]]:
@@ -97,61 +167,142 @@ def _play_recorded(task: _Task, index: int) -> dict[str, list[Any]]:
     return rows
 
 
+def _play_recorded_match(task: _Task, index: int) -> dict[str, list[Any]]:
+    seed = derive_seed(task.run_seed, index)
+    players = (_player_for(task, seed), _opponent_for(task, seed))
+    match = Match(seed)
+    rows: dict[str, list[Any]] = {name: [] for name in MATCH_COLUMNS}
+    while not match.is_over:
+        due = match.to_move()
+        moves = {}
+        for p in due:
+            observation = match.observation(p)
+            for name in _OBSERVED:
+                rows[name].append(observation[name])
+            rows["mask"].append(match.players[p].action_mask())
+            rows["frame"].append(match.frame)
+            rows["player"].append(p)
+            rows["turn"].append(match.players[p].turn)
+            moves[p] = choose_in_match(players[p], match, p)
+        result = match.step(moves)
+        for p in due:
+            rows["action"].append(moves[p])
+            rows["score"].append(result.players[p].score)
+            rows["chain"].append(result.players[p].chain)
+    n = len(rows["action"])
+    who = np.asarray(rows["player"], dtype=np.int64)
+    outcome = np.zeros(2, dtype=np.int64) if match.winner is None else np.where(np.arange(2) == match.winner, 1, -1)
+    last = np.zeros(n, dtype=bool)
+    for p in (0, 1):
+        mine = np.flatnonzero(who == p)
+        if len(mine):
+            last[mine[-1]] = True
+    scores = [view.score for view in match.players]
+    rows["match"] = [index] * n
+    rows["seed"] = [seed] * n
+    rows["outcome"] = list(outcome[who])
+    rows["reward"] = list(np.where(last, outcome[who], 0))
+    rows["last"] = list(last)
+    rows["final_score"] = [scores[p] for p in rows["player"]]
+    rows["opponent_score"] = [scores[1 - p] for p in rows["player"]]
+    rows["frames"] = [match.frame] * n
+    return rows
+
+
+def _as_arrays(rows: Mapping[str, list[Any]], columns: Mapping[str, tuple[str, tuple[int, ...]]]) -> Arrays:
+    return {name: np.asarray(rows[name], dtype=dtype).reshape((-1, *shape)) for name, (dtype, shape) in columns.items()}
+
+
 def play_chunk(task: _Task) -> Arrays:
-    """The records of one chunk of games as arrays (the task a worker runs)."""
-    merged: dict[str, list[Any]] = {name: [] for name in COLUMNS}
+    """The records of one chunk of games (matches for a versus task) as arrays (the task a worker runs)."""
+    columns = MATCH_COLUMNS if task.versus else COLUMNS
+    play = _play_recorded_match if task.versus else _play_recorded
+    merged: dict[str, list[Any]] = {name: [] for name in columns}
     for index in range(task.start, task.stop):
-        for name, values in _play_recorded(task, index).items():
+        for name, values in play(task, index).items():
             merged[name].extend(values)
-    return {name: np.asarray(merged[name], dtype=dtype).reshape((-1, *shape))
-            for name, (dtype, shape) in COLUMNS.items()}
+    return _as_arrays(merged, columns)
 
 
-def _concatenate(chunks: Sequence[Arrays]) -> Arrays:
+def _concatenate(chunks: Sequence[Arrays], columns: Mapping[str, tuple[str, tuple[int, ...]]]) -> Arrays:
     if not chunks:
-        return {name: np.zeros((0, *shape), dtype=dtype) for name, (dtype, shape) in COLUMNS.items()}
-    return {name: np.concatenate([chunk[name] for chunk in chunks]) for name in COLUMNS}
+        return _as_arrays({name: [] for name in columns}, columns)
+    return {name: np.concatenate([chunk[name] for chunk in chunks]) for name in columns}
+
+
+def _columns_of(names: Iterable[str]) -> dict[str, tuple[str, tuple[int, ...]]]:
+    """The column table of records holding the columns ``names`` (match records have ``player``)."""
+    return MATCH_COLUMNS if "player" in set(names) else COLUMNS
 
 
 def generate(player: PlayerArg, games: int, path: str | Path | None = None, *, seed: int = 0,
              backend: str = "serial", address: str | None = None, chunk_size: int | None = None,
              workers: int | None = None, moves: int | None = 54, opponent: PlayerArg | None = None,
-             player_options: Mapping[str, Any] | None = None) -> Arrays:
+             player_options: Mapping[str, Any] | None = None, progress: ProgressArg = False) -> Arrays:
     """Play ``games`` seeded games with ``player`` on ``backend``; write the records to ``path``.
 
     The arguments are those of :func:`velmo_game.evaluate.run`. ``path`` ends in ``.parquet`` or
-    ``.npz`` (``None`` writes nothing). Returns the columns as arrays (see the module's table).
+    ``.npz`` (``None`` writes nothing). Returns the columns as arrays (see the module's tables).
     Workers send their chunk's arrays back; this process writes the one file, so a cluster
-    needs no shared file system. Matches between two players (``opponent=``) are not built yet.
+    needs no shared file system.
+
+    With ``opponent`` (a player argument as ``player``: a name, a factory or a player object;
+    pass the same one for self-play proper) game ``i`` is instead ``Match(derive_seed(seed, i))``
+    played to its end, ``player`` as player 0 against ``opponent`` as player 1, exactly as
+    ``run(..., versus=True, opponent=opponent)`` plays it (``moves`` is not used), and the
+    records are those of ``MATCH_COLUMNS``: one per decision of either player.
+
+    Raises ``ValueError`` for a bad count, path, seed, backend or option.
     """
-    if opponent is not None:
-        raise NotImplementedError("self-play matches need velmo_game.Match, which this build lacks")
     if not isinstance(games, int) or games < 0:
         raise ValueError(f"games must be a non-negative int, not {games!r}")
     if path is not None and Path(path).suffix not in (".parquet", ".npz"):
         raise ValueError(f"path must end in .parquet or .npz, not {str(path)!r}")
+    if not isinstance(seed, int) or not 0 <= seed < 2**64:
+        raise ValueError(f"seed must be in 0..2**64-1, not {seed!r}")
+    if chunk_size is not None and chunk_size < 1:
+        raise ValueError(f"chunk_size must be at least 1, not {chunk_size}")
+    if moves is not None and moves < 0:
+        raise ValueError(f"moves must be non-negative or None, not {moves}")
+    for spec, options in ((player, player_options or {}), (opponent, {})):
+        if isinstance(spec, str):
+            make_player(spec, **dict(options))  # a bad name or option fails here, not on a worker
+    versus = opponent is not None
+    columns = MATCH_COLUMNS if versus else COLUMNS
     size = chunk_size or default_chunk_size(games, workers or _default_workers())
-    tasks = [_Task(player, dict(player_options or {}), seed, start, stop, moves)
+    tasks = [_Task(player, dict(player_options or {}), seed, start, stop, moves, versus,
+                   opponent if opponent is not None else "random")
              for start, stop in _chunks(games, size)]
-    arrays = _concatenate(run_chunks(play_chunk, tasks, backend=backend, address=address, workers=workers))
+    advance, close = _progress_reporter(progress, games)
+    try:
+        chunks = run_chunks(play_chunk, tasks, backend=backend, address=address, workers=workers,
+                            advance=lambda arrays: advance(len(np.unique(arrays["match" if versus else "game"]))))
+    finally:
+        close()
+    arrays = _concatenate(chunks, columns)
     if path is not None:
         save(arrays, path)
     return arrays
 
 
-def save(arrays: Arrays, path: str | Path) -> None:
-    """Write the columns to a ``.parquet`` or ``.npz`` file."""
+def save(arrays: Mapping[str, npt.NDArray[Any]], path: str | Path) -> None:
+    """Write game or match records (the columns of ``COLUMNS`` or ``MATCH_COLUMNS``) to a
+    ``.parquet`` or ``.npz`` file."""
     path = Path(path)
+    table_of = _columns_of(arrays)
+    missing = [name for name in table_of if name not in arrays]
+    if missing:
+        raise ValueError(f"the records lack the columns {', '.join(missing)}")
     if path.suffix == ".npz":
-        named: dict[str, Any] = dict(arrays)
+        named: dict[str, Any] = {name: arrays[name] for name in table_of}
         np.savez_compressed(path, **named)
         return
     import pyarrow as pa  # type: ignore[import-untyped, unused-ignore]
     import pyarrow.parquet as pq  # type: ignore[import-untyped, unused-ignore]
 
     columns = {}
-    for name, (_, shape) in COLUMNS.items():
-        values = arrays[name]
+    for name, (dtype, shape) in table_of.items():
+        values = np.asarray(arrays[name], dtype=dtype)
         if shape:
             width = int(np.prod(shape))
             flat = pa.array(np.ascontiguousarray(values).reshape(-1))
@@ -159,28 +310,59 @@ def save(arrays: Arrays, path: str | Path) -> None:
         else:
             columns[name] = pa.array(values)
     table = pa.table(columns)
-    shapes = json.dumps({name: list(shape) for name, (_, shape) in COLUMNS.items()})
+    shapes = json.dumps({name: list(shape) for name, (_, shape) in table_of.items()})
     pq.write_table(table.replace_schema_metadata({"velmo.shapes": shapes}), path)
 
 
 def load(path: str | Path) -> Arrays:
-    """Read a file written by :func:`generate` into its columns, with their dtypes and shapes."""
+    """Read a file written by :func:`generate` (game or match records) into its columns, with
+    their dtypes and shapes."""
     path = Path(path)
     if path.suffix == ".npz":
         with np.load(path) as archive:
-            return {name: archive[name] for name in COLUMNS}
+            return {name: archive[name] for name in _columns_of(archive.files)}
     import pyarrow.parquet as pq  # type: ignore[import-untyped, unused-ignore]
 
     table = pq.read_table(path)
-    metadata = table.schema.metadata or {}
-    shapes = json.loads(metadata.get(b"velmo.shapes", b"{}"))
     arrays: Arrays = {}
-    for name, (dtype, _) in COLUMNS.items():
+    for name, (dtype, shape) in _columns_of(table.column_names).items():
         column = table.column(name).combine_chunks()
-        shape = tuple(shapes.get(name, []))
         if shape:
             flat = column.values.to_numpy(zero_copy_only=False)
             arrays[name] = flat.astype(dtype, copy=False).reshape((-1, *shape))
         else:
             arrays[name] = column.to_numpy(zero_copy_only=False).astype(dtype, copy=False)
     return arrays
+
+
+def _parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="python -m velmo_game.selfplay",
+        description="Play seeded one-player games (or, with --opponent, matches) and write their records.")
+    parser.add_argument("path", metavar="FILE", help="the records' file: FILE.parquet (needs pyarrow) or FILE.npz")
+    add_run_arguments(parser)
+    parser.add_argument("--opponent", choices=("random", "greedy", "beam"),
+                        help="play matches against this opponent (default: one-player games)")
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """The command line; returns the exit status."""
+    args = _parser().parse_args(argv)
+    started = time.perf_counter()
+    try:
+        arrays = generate(args.player, args.games, args.path, seed=args.seed, backend=args.backend,
+                          address=args.address, chunk_size=args.chunk_size, workers=args.workers,
+                          moves=args.moves or None, opponent=args.opponent, player_options=player_options(args),
+                          progress=False if args.no_progress else None)
+    except (ValueError, TypeError, ImportError) as error:
+        print(f"error: {error}", file=sys.stderr)
+        return 2
+    kind = "matches" if args.opponent is not None else "games"
+    print(f"wrote {len(arrays['action'])} records of {args.games} {kind} to {args.path} "
+          f"in {time.perf_counter() - started:.2f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())

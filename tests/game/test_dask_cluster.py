@@ -43,3 +43,15 @@ def test_selfplay_on_the_cluster_matches_serial(scheduler_address, tmp_path):
 def test_a_cluster_of_its_own():
     # No address: the run starts a LocalCluster of worker processes and closes it.
     assert run("greedy", 4, seed=2, backend="dask", workers=2, progress=False).records == run("greedy", 4, seed=2).records
+
+
+def test_match_selfplay_on_the_cluster_matches_serial(scheduler_address, tmp_path):
+    path = tmp_path / "matches.npz"
+    on_cluster = selfplay.generate("greedy", 4, path, seed=5, chunk_size=2, opponent="random", backend="dask",
+                                   address=scheduler_address)
+    serial = selfplay.generate("greedy", 4, None, seed=5, opponent="random")
+    assert list(on_cluster) == list(selfplay.MATCH_COLUMNS)
+    loaded = selfplay.load(path)
+    for name in selfplay.MATCH_COLUMNS:
+        np.testing.assert_array_equal(on_cluster[name], serial[name])
+        np.testing.assert_array_equal(loaded[name], serial[name])

@@ -22,10 +22,10 @@ needs_mypy = pytest.mark.skipif(importlib.util.find_spec("mypy") is None, reason
 
 
 @pytest.fixture(scope="module")
-def mypy_env(tmp_path_factory: pytest.TempPathFactory) -> dict[str, str]:
+def mypy_env(tmp_path_factory: pytest.TempPathFactory, mypy_cache_dir: str) -> dict[str, str]:
     """Finds velmo's stubs and velmo_game wherever they were imported from (site-packages or a build)."""
     env = dict(os.environ)
-    env["MYPY_CACHE_DIR"] = str(tmp_path_factory.mktemp("mypy-cache"))
+    env["MYPY_CACHE_DIR"] = mypy_cache_dir
     paths = []
     if not (Path(velmo.__file__).parent / "velmo-stubs").is_dir():
         folder = tmp_path_factory.mktemp("stubs")
@@ -66,7 +66,9 @@ def test_mypy_strict_on_the_package(mypy_env: dict[str, str]) -> None:
 @needs_mypy
 @needs_environment_libraries
 def test_stubtest_finds_no_difference(mypy_env: dict[str, str]) -> None:
-    done = run(mypy_env, "mypy.stubtest", "velmo_game", "--allowlist", str(HERE / "stubtest_allowlist.txt"))
+    # Only the native module has stubs of its own; the Python modules are their own stubs, which
+    # mypy --strict checks above.
+    done = run(mypy_env, "mypy.stubtest", "velmo_game._native", "--allowlist", str(HERE / "stubtest_allowlist.txt"))
     assert done.returncode == 0, done.stdout + done.stderr
 
 

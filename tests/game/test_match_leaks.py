@@ -15,6 +15,9 @@ import pytest
 import velmo
 from velmo_game import Match, Rules, Timing
 
+# The heap the rest of the suite built is frozen, so each collection here stays quick.
+pytestmark = pytest.mark.usefixtures("frozen_heap")
+
 CALLS = 300 if os.environ.get("VELMO_SANITIZED") == "1" else 1500
 
 

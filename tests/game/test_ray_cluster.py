@@ -37,3 +37,16 @@ def test_selfplay_on_the_cluster_matches_serial(tmp_path):
     for name in selfplay.COLUMNS:
         np.testing.assert_array_equal(on_cluster[name], serial[name])
         np.testing.assert_array_equal(loaded[name], serial[name])
+
+
+def test_match_selfplay_on_the_cluster_matches_serial(tmp_path):
+    pytest.importorskip("pyarrow")
+    path = tmp_path / "matches.parquet"
+    on_cluster = selfplay.generate("greedy", 4, path, seed=5, chunk_size=2, opponent="random", backend="ray")
+    serial = selfplay.generate("greedy", 4, None, seed=5, opponent="random")
+    assert list(on_cluster) == list(selfplay.MATCH_COLUMNS)
+    loaded = selfplay.load(path)
+    for name in selfplay.MATCH_COLUMNS:
+        np.testing.assert_array_equal(on_cluster[name], serial[name])
+        np.testing.assert_array_equal(loaded[name], serial[name])
+    assert ray.is_initialized()

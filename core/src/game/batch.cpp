@@ -168,6 +168,7 @@ void GameBatch::reset(std::optional<std::uint64_t> seed) {
             out_.truncated[i] = 0;
             out_.chain[i] = 0;
             out_.score[i] = 0;
+            out_.substituted[i] = 0;
             write_observation(i);
         }
     });
@@ -177,7 +178,9 @@ std::optional<BatchRefusal> GameBatch::check(const std::int64_t* actions) const 
     for (std::size_t i = 0; i < size(); ++i) {
         const std::int64_t a = actions[i];
         if (a < 0 || a >= static_cast<std::int64_t>(kNumMoves)) return BatchRefusal{i, a, true};
-        if (waiting_[i] == 0 && ((masks_[i] >> a) & 1) == 0) return BatchRefusal{i, a, false};
+        if (config_.illegal == IllegalPolicy::Raise && waiting_[i] == 0 && ((masks_[i] >> a) & 1) == 0) {
+            return BatchRefusal{i, a, false};
+        }
     }
     return std::nullopt;
 }
@@ -198,6 +201,7 @@ void GameBatch::write_waiting_mask(std::size_t i) {
 }
 
 void GameBatch::step_one(std::size_t i, std::int64_t action) {
+    out_.substituted[i] = 0;
     if (waiting_[i] != 0) {
         if (config_.autoreset == AutoReset::Disabled) {
             out_.reward[i] = 0;
@@ -214,11 +218,15 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
         write_observation(i);
         return;
     }
-    const MoveOutcome outcome = games_[i].play_legal(static_cast<std::uint64_t>(action));
+    // Under Raise the batch has been checked, so the action is legal as it stands.
+    const ChosenMove chosen = config_.illegal == IllegalPolicy::Substitute ? choose_move(masks_[i], action)
+                                                                             : ChosenMove{static_cast<unsigned>(action), false};
+    const MoveOutcome outcome = games_[i].play_legal(chosen.move);
     const std::int64_t steps = ++out_.episode_steps[i];
     const bool terminated = outcome.game_over;
     const bool truncated = !terminated && config_.max_steps != 0 && static_cast<std::uint64_t>(steps) >= config_.max_steps;
-    out_.reward[i] = static_cast<float>(outcome.chain.score);
+    out_.reward[i] = static_cast<float>(outcome.chain.score) - (chosen.substituted ? config_.illegal_penalty : 0.0F);
+    out_.substituted[i] = chosen.substituted ? 1 : 0;
     out_.chain[i] = static_cast<std::int32_t>(outcome.chain.chain);
     out_.score[i] = static_cast<std::int64_t>(games_[i].score());
     out_.terminated[i] = terminated ? 1 : 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <bit>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -64,6 +65,25 @@ private:
 // aside, Disabled leaves it finished until the next reset.
 enum class AutoReset : std::uint8_t { NextStep, SameStep, Disabled };
 
+// What a batch does with an illegal move. Raise: `check` refuses the whole step, so nothing
+// moves. Substitute: the player plays its lowest legal move instead, is charged illegal_penalty
+// (subtracted from its reward) and is marked in the `substituted` output.
+enum class IllegalPolicy : std::uint8_t { Raise, Substitute };
+
+struct ChosenMove {
+    unsigned move;
+    bool substituted;
+};
+
+// The move played for `action` given the legal moves (never empty for a player who must move):
+// the action itself when it is legal, the lowest legal move otherwise.
+inline ChosenMove choose_move(MoveMask legal, std::int64_t action) {
+    if (action >= 0 && action < static_cast<std::int64_t>(kNumMoves) && ((legal >> action) & 1U) != 0) {
+        return {static_cast<unsigned>(action), false};
+    }
+    return {static_cast<unsigned>(std::countr_zero(legal)), true};
+}
+
 struct BatchConfig {
     std::size_t num_envs = 1;
     std::uint64_t seed = 0;
@@ -72,6 +92,8 @@ struct BatchConfig {
     unsigned num_threads = 1;
     AutoReset autoreset = AutoReset::NextStep;
     std::uint64_t max_steps = 0;  // 0: no truncation
+    IllegalPolicy illegal = IllegalPolicy::Raise;
+    float illegal_penalty = 0;
 };
 
 // Where a step writes, one row per game (all sized by the caller for num_envs games).
@@ -88,6 +110,7 @@ struct BatchOutputs {
     std::uint8_t* final_field = nullptr;  // (N, 14, 6): same_step only, rows of games that ended this step
     std::uint8_t* final_pairs = nullptr;  // (N, 1 + visible, 2)
     std::uint64_t* seeds = nullptr;       // (N,) the seed of each game's current episode
+    std::uint8_t* substituted = nullptr;  // (N,) bool: this step's move was illegal and replaced
 };
 
 struct BatchRefusal {
@@ -111,7 +134,8 @@ public:
 
     // Every game starts its next episode (seed given: the batch is reseeded, episodes count anew).
     void reset(std::optional<std::uint64_t> seed);
-    // The first action that `step` would refuse: out of 0..21, or illegal for a game in play.
+    // The first action that `step` would refuse: out of 0..21, or (IllegalPolicy::Raise) illegal
+    // for a game in play.
     // A game waiting for its reset (or finished, without auto-reset) accepts any action in range.
     [[nodiscard]] std::optional<BatchRefusal> check(const std::int64_t* actions) const;
     // Steps every game; the actions must have passed `check`.

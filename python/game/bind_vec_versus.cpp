@@ -1,0 +1,155 @@
+// VecGame(..., versus=True): a batch of two-player matches. Actions are (N, 2) integers, 0..21 a
+// move and 22 the wait, as in the PettingZoo environment; every output row holds player 0, then
+// player 1.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
+
+#include <string>
+
+#include "interop.hpp"
+#include "match_object.hpp"
+#include "numpy_buffers.hpp"
+#include "observation.hpp"
+#include "vec_versus.hpp"
+
+namespace velmo_game {
+
+using namespace nb::literals;
+using velmo::kNumPlayers;
+using velmo::kNumVersusActions;
+using velmo::kWaitAction;
+
+velmo::MatchBatchConfig versus_config(const velmo::BatchConfig& batch, nb::handle rules, nb::handle timing) {
+    if (!rules.is_none() && !nb::isinstance<velmo::Rules>(rules)) raise_type_error("rules must be a Rules, not " + python_type_name(rules));
+    if (!timing.is_none() && !nb::isinstance<velmo::Timing>(timing)) {
+        raise_type_error("timing must be a Timing, not " + python_type_name(timing));
+    }
+    velmo::MatchBatchConfig config{batch, rules.is_none() ? velmo::Rules{} : nb::cast<const velmo::Rules&>(rules),
+                                   timing.is_none() ? velmo::Timing{} : nb::cast<const velmo::Timing&>(timing)};
+    if (config.rules.frame_limit == 0) {
+        raise_value_error("rules.frame_limit must be at least 1 in a batch: a match must reach its first decision");
+    }
+    return config;
+}
+
+VersusVec::VersusVec(const velmo::MatchBatchConfig& config) {
+    const std::size_t n = config.batch.num_envs;
+    const std::size_t rows = 1 + config.batch.visible;
+    const auto per_player = [&](const char* dtype) { return numpy_zeros(nb::make_tuple(n, kNumPlayers), dtype); };
+    const auto per_match = [&](const char* dtype) { return numpy_zeros(nb::make_tuple(n), dtype); };
+    field = numpy_zeros(nb::make_tuple(n, kNumPlayers, kFieldRows, kFieldColumns), "uint8");
+    pairs = numpy_zeros(nb::make_tuple(n, kNumPlayers, rows, 2), "uint8");
+    pending_ojama = per_player("uint32");
+    reward = per_player("float32");
+    terminated = per_match("bool");
+    truncated = per_match("bool");
+    action_mask = numpy_zeros(nb::make_tuple(n, kNumPlayers, kNumVersusActions), "bool");
+    due = per_player("bool");
+    chain = per_player("int32");
+    score = per_player("int64");
+    ojama_sent = per_player("uint32");
+    ojama_received = per_player("uint32");
+    substituted = per_player("bool");
+    winner = per_match("int8");
+    frame = per_match("int64");
+    episode_steps = per_match("int64");
+    final_field = numpy_zeros(nb::make_tuple(n, kNumPlayers, kFieldRows, kFieldColumns), "uint8");
+    final_pairs = numpy_zeros(nb::make_tuple(n, kNumPlayers, rows, 2), "uint8");
+    final_pending_ojama = per_player("uint32");
+    seeds = per_match("uint64");
+
+    velmo::MatchBatchOutputs out;
+    out.field = data_of<std::uint8_t>(field);
+    out.pairs = data_of<std::uint8_t>(pairs);
+    out.pending_ojama = data_of<std::uint32_t>(pending_ojama);
+    out.reward = data_of<float>(reward);
+    out.terminated = data_of<std::uint8_t>(terminated);
+    out.truncated = data_of<std::uint8_t>(truncated);
+    out.action_mask = data_of<std::uint8_t>(action_mask);
+    out.due = data_of<std::uint8_t>(due);
+    out.chain = data_of<std::int32_t>(chain);
+    out.score = data_of<std::int64_t>(score);
+    out.ojama_sent = data_of<std::uint32_t>(ojama_sent);
+    out.ojama_received = data_of<std::uint32_t>(ojama_received);
+    out.substituted = data_of<std::uint8_t>(substituted);
+    out.winner = data_of<std::int8_t>(winner);
+    out.frame = data_of<std::int64_t>(frame);
+    out.episode_steps = data_of<std::int64_t>(episode_steps);
+    out.final_field = data_of<std::uint8_t>(final_field);
+    out.final_pairs = data_of<std::uint8_t>(final_pairs);
+    out.final_pending_ojama = data_of<std::uint32_t>(final_pending_ojama);
+    out.seeds = data_of<std::uint64_t>(seeds);
+    for (nb::object* a : {&field, &pairs, &pending_ojama, &reward, &terminated, &truncated, &action_mask, &due, &chain, &score,
+                          &ojama_sent, &ojama_received, &substituted, &winner, &frame, &episode_steps, &final_field, &final_pairs,
+                          &final_pending_ojama, &seeds}) {
+        a->attr("flags").attr("writeable") = false;
+    }
+    {
+        nb::gil_scoped_release release;
+        batch_ = std::make_unique<velmo::MatchBatch>(config, out);
+    }
+    result_ = nb::make_tuple(nb::make_tuple(field, pairs, pending_ojama), reward, terminated, truncated);
+}
+
+nb::object VersusVec::actions_from_python(nb::handle actions) const {
+    nb::module_ np = nb::module_::import_("numpy");
+    nb::object array = np.attr("asarray")(actions);
+    const auto kind = nb::cast<std::string>(array.attr("dtype").attr("kind"));
+    if (kind != "i" && kind != "u") {
+        raise_value_error("actions must be an integer array, not dtype " + nb::cast<std::string>(array.attr("dtype").attr("name")));
+    }
+    const auto shape = nb::cast<nb::tuple>(array.attr("shape"));
+    if (nb::len(shape) != 2 || nb::cast<std::size_t>(shape[0]) != batch_->size() || nb::cast<std::size_t>(shape[1]) != kNumPlayers) {
+        raise_value_error("actions must have shape (" + std::to_string(batch_->size()) + ", 2), one action per player, not " +
+                          nb::cast<std::string>(nb::repr(shape)));
+    }
+    // An unsigned value past int64's range would wrap on conversion: refuse it while it is still seen.
+    if (kind == "u" && nb::cast<std::uint64_t>(array.attr("max")()) > static_cast<std::uint64_t>(kWaitAction)) {
+        raise_value_error("actions hold a value outside 0..22; no match moved");
+    }
+    return np.attr("ascontiguousarray")(array, "dtype"_a = "int64");
+}
+
+void VersusVec::raise_refusal(const velmo::MatchBatchRefusal& refusal) const {
+    const std::string where = "actions[" + std::to_string(refusal.index) + ", " + std::to_string(refusal.player) + "] = " +
+                              std::to_string(refusal.action);
+    const std::string who = "player " + std::to_string(refusal.player) + " of match " + std::to_string(refusal.index);
+    const std::string rest = "; action_masks marks the allowed actions; no match moved";
+    switch (refusal.kind) {
+        case velmo::MatchRefusalKind::OutOfRange:
+            raise_value_error(where + " is outside 0..22 (0..21 a move of velmo.Hand.enumerate(), 22 the wait); no match moved");
+        case velmo::MatchRefusalKind::Illegal:
+            raise_value_error(where + " (" + hand_text(static_cast<std::uint64_t>(refusal.action)) + ") is not legal for " + who + rest);
+        case velmo::MatchRefusalKind::MustMove:
+            raise_value_error(where + " (wait), but " + who + " is due to move" + rest);
+        case velmo::MatchRefusalKind::MustWait:
+            raise_value_error(where + ", but " + who + " is not due: its action must be 22 (wait)" + rest);
+    }
+    raise_value_error(where + " is refused; no match moved");
+}
+
+nb::object VersusVec::step(nb::handle actions_argument) {
+    nb::object actions = actions_from_python(actions_argument);
+    const auto* data = data_of<const std::int64_t>(actions);
+    if (auto refusal = batch_->check(data)) raise_refusal(*refusal);
+    {
+        nb::gil_scoped_release release;
+        batch_->step(data);
+    }
+    return result_;
+}
+
+nb::object VersusVec::reset(std::optional<std::uint64_t> seed) {
+    {
+        nb::gil_scoped_release release;
+        batch_->reset(seed);
+    }
+    return nb::make_tuple(field, pairs, pending_ojama);
+}
+
+nb::object VersusVec::match(nb::handle index) const {
+    const auto i = static_cast<std::size_t>(int_in_range(index, "index", 0, static_cast<std::int64_t>(batch_->size()) - 1));
+    return nb::cast(PyMatch{batch_->match(i), batch_->config().batch.visible});
+}
+
+}  // namespace velmo_game
