@@ -28,9 +28,6 @@ namespace velmo {
 class WorkerPool {
 public:
     static constexpr std::size_t kSliceAlignment = 64;
-    // Fewer items per thread than this are not worth waking the workers for: 512 game steps are
-    // some 50 to 100 microseconds of work, well above the cost of a hand-over between threads.
-    static constexpr std::size_t kMinItemsPerThread = 512;
 
     explicit WorkerPool(unsigned num_threads);
     ~WorkerPool();
@@ -38,7 +35,9 @@ public:
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     [[nodiscard]] unsigned size() const { return static_cast<unsigned>(workers_.size()) + 1; }
-    void run(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work);
+    // Fewer than `min_items_per_thread` items a thread run on the calling thread alone: waking
+    // the workers costs more than such slices take.
+    void run(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work, std::size_t min_items_per_thread = 2);
 
     // The first item of slice `index` of `count` items over `threads` threads (slice `threads`
     // ends at count).
