@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "bindings.hpp"
 #include "game/batch.hpp"
@@ -73,6 +75,10 @@ public:
             batch_ = std::make_unique<velmo::GameBatch>(config, out);
         }
         result_ = nb::make_tuple(nb::make_tuple(field_, pairs_), reward_, terminated_, truncated_);
+        sampled_ = numpy_zeros(nb::make_tuple(n), "int64");
+        sampled_data_ = data_of<std::int64_t>(sampled_);
+        sampled_.attr("flags").attr("writeable") = false;
+        staged_.assign(n, 0);
     }
 
     // A batch of matches: the arrays VecGame shares with the one-player batch are the versus ones.
@@ -98,9 +104,11 @@ public:
             Busy busy(busy_);
             return versus_->step(actions_argument);
         }
-        nb::object actions = actions_from_python(actions_argument);
-        const auto* data = data_of<const std::int64_t>(actions);
         Busy busy(busy_);
+        // The batch steps its own copy: another thread changing the caller's array while the lock
+        // is released cannot slip an unchecked move in.
+        stage_actions(actions_argument);
+        const std::int64_t* data = staged_.data();
         if (auto refusal = batch_->check(data)) {
             const std::string where = "actions[" + std::to_string(refusal->index) + "] = " + std::to_string(refusal->action);
             if (refusal->out_of_range) raise_value_error(where + " is outside 0..21 (an index into velmo.Hand.enumerate()); no game moved");
@@ -112,6 +120,16 @@ public:
             batch_->step(data);
         }
         return result_;
+    }
+
+    nb::object sample_actions() {
+        if (versus_) raise_value_error("sample_actions draws one-player moves; this VecGame holds matches (versus=True)");
+        Busy busy(busy_);
+        {
+            nb::gil_scoped_release release;
+            batch_->sample_actions(sampled_data_);
+        }
+        return sampled_;
     }
 
     nb::object reset(nb::handle seed) {
@@ -151,6 +169,19 @@ private:
         std::atomic<bool>& flag_;
     };
 
+    // Copies the actions into staged_: a C-contiguous int64 vector of the right length directly,
+    // anything else through NumPy (which also gives the errors for wrong shapes and dtypes).
+    void stage_actions(nb::handle actions) {
+        using Actions = nb::ndarray<const std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
+        Actions direct;
+        if (nb::try_cast(actions, direct, false) && direct.shape(0) == batch_->size()) {
+            std::memcpy(staged_.data(), direct.data(), sizeof(std::int64_t) * staged_.size());
+            return;
+        }
+        nb::object converted = actions_from_python(actions);
+        std::memcpy(staged_.data(), data_of<const std::int64_t>(converted), sizeof(std::int64_t) * staged_.size());
+    }
+
     nb::object actions_from_python(nb::handle actions) const {
         nb::module_ np = nb::module_::import_("numpy");
         nb::object array = np.attr("asarray")(actions);
@@ -171,6 +202,9 @@ private:
     std::unique_ptr<velmo::GameBatch> batch_;
     std::unique_ptr<VersusVec> versus_;
     nb::object result_;
+    nb::object sampled_;
+    std::int64_t* sampled_data_ = nullptr;
+    std::vector<std::int64_t> staged_;
     std::atomic<bool> busy_{false};
 };
 
@@ -260,6 +294,13 @@ void bind_vec(nb::module_& m) {
              "actions (any value in range).\n\n"
              "Raises:\n    ValueError: actions of the wrong shape or dtype, out of range, or (with\n"
              "        ``illegal='raise'``) an illegal action anywhere; then nothing changes.")
+        .def("sample_actions", &VecGame::sample_actions,
+             nb::sig("def sample_actions(self) -> numpy.ndarray"),
+             "A random legal action for every game, drawn in native code: uniform over the moves\n"
+             "``action_masks`` allows (any of the 22 for a game waiting for its reset).\n\n"
+             "Game ``i`` draws from its own seeded stream, restarted by ``reset(seed=...)``, so the\n"
+             "draws never depend on ``num_threads``. Returns the batch's own read-only (N,) int64\n"
+             "array, rewritten by the next call: ``step(batch.sample_actions())`` plays them.")
         .def("reset", &VecGame::reset, "seed"_a = nb::none(),
              nb::sig("def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, ...]"),
              "Start every game's (match's) next episode (with ``seed``: reseed the batch, as if new).\n\n"

@@ -289,6 +289,16 @@ class VecGame:
                 ``illegal='raise'``) an illegal action anywhere; then nothing changes.
         """
 
+    def sample_actions(self) -> numpy.ndarray:
+        """
+        A random legal action for every game, drawn in native code: uniform over the moves
+        ``action_masks`` allows (any of the 22 for a game waiting for its reset).
+
+        Game ``i`` draws from its own seeded stream, restarted by ``reset(seed=...)``, so the
+        draws never depend on ``num_threads``. Returns the batch's own read-only (N,) int64
+        array, rewritten by the next call: ``step(batch.sample_actions())`` plays them.
+        """
+
     def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, ...]:
         """
         Start every game's (match's) next episode (with ``seed``: reseed the batch, as if new).

@@ -170,3 +170,69 @@ def test_the_step_releases_the_interpreter_lock() -> None:
     stop.set()
     counter.join()
     assert during > 10
+
+
+def play_sampled(num_threads: int, n: int = 2100, steps: int = 30, autoreset: str = "next_step") -> list[np.ndarray]:
+    """Batches large enough for four threads to share (512 games a thread at least), driven by their own sampler."""
+    batch = vg.VecGame(n, seed=3, num_threads=num_threads, autoreset=autoreset)
+    history = []
+    for _ in range(steps):
+        actions = batch.sample_actions()
+        assert batch.action_masks[np.arange(n), actions].all()
+        (field, pairs), reward, terminated, _ = batch.step(actions)
+        history.append(np.concatenate([actions.reshape(n, 1), field.reshape(n, -1), pairs.reshape(n, -1), reward.reshape(n, 1),
+                                       terminated.reshape(n, 1), batch.action_masks], axis=1).astype(np.int64))
+    return history
+
+
+@pytest.mark.parametrize("autoreset", ["next_step", "same_step", "disabled"])
+def test_sampled_play_of_large_batches_does_not_depend_on_the_thread_count(autoreset: str) -> None:
+    one = play_sampled(1, autoreset=autoreset)
+    for threads in (2, 4):
+        assert all(np.array_equal(a, b) for a, b in zip(one, play_sampled(threads, autoreset=autoreset)))
+
+
+@pytest.mark.parametrize("num_threads", [1, 3])
+def test_sampled_moves_replayed_on_single_games_give_the_same_fields(num_threads: int) -> None:
+    n = 1600
+    batch = vg.VecGame(n, seed=8, num_threads=num_threads, autoreset="disabled")
+    games = [vg.Game(int(s)) for s in batch.seeds]
+    for _ in range(40):
+        actions = batch.sample_actions().copy()
+        for i, game in enumerate(games):
+            if not game.is_over:
+                game.play(int(actions[i]))
+        batch.step(actions)
+    for i, game in enumerate(games):
+        field, pairs = game.observation()
+        assert np.array_equal(batch.field[i], field) and np.array_equal(batch.pairs[i], pairs)
+        assert batch.score[i] == game.score
+
+
+def test_sampling_restarts_with_the_seed_and_returns_its_own_array() -> None:
+    batch = vg.VecGame(100, seed=4, num_threads=2)
+    first = batch.sample_actions().copy()
+    second = batch.sample_actions()
+    assert second is batch.sample_actions() and not second.flags.writeable
+    batch.reset(seed=4)
+    assert np.array_equal(batch.sample_actions(), first)
+
+
+@pytest.mark.parametrize(
+    "convert",
+    [
+        lambda a: a,
+        lambda a: a.astype(np.int32),
+        lambda a: a.astype(np.uint8),
+        lambda a: [int(x) for x in a],
+        lambda a: np.repeat(a, 2)[::2],  # int64, not contiguous
+    ],
+)
+def test_every_integer_form_of_the_actions_steps_alike(convert) -> None:  # type: ignore[no-untyped-def]
+    plain = vg.VecGame(1100, seed=2, num_threads=2)
+    other = vg.VecGame(1100, seed=2, num_threads=2)
+    for _ in range(30):
+        actions = plain.sample_actions().copy()
+        plain.step(actions)
+        other.step(convert(actions))
+        assert np.array_equal(plain.field, other.field) and np.array_equal(plain.action_masks, other.action_masks)

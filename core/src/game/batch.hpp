@@ -5,6 +5,7 @@
 // count changes the speed, never the numbers.
 #pragma once
 
+#include <atomic>
 #include <bit>
 #include <condition_variable>
 #include <cstddef>
@@ -20,31 +21,42 @@
 
 namespace velmo {
 
-// A persistent pool: `run(n, work)` calls work(begin, end) on n contiguous slices of [0, count),
-// the calling thread taking the first, and returns when every slice is done.
+// A persistent pool: `run(n, work)` calls work(begin, end) on contiguous slices of [0, count),
+// the calling thread taking the first, and returns when every slice is done. Slice borders fall
+// on multiples of kSliceAlignment items, so that two threads writing one-byte-per-item outputs
+// rarely share a cache line. A worker polls a few times before it sleeps.
 class WorkerPool {
 public:
+    static constexpr std::size_t kSliceAlignment = 64;
+
     explicit WorkerPool(unsigned num_threads);
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
     [[nodiscard]] unsigned size() const { return static_cast<unsigned>(workers_.size()) + 1; }
-    void run(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work);
+    // Fewer than `min_items_per_thread` items a thread run on the calling thread alone: waking
+    // the workers costs more than such slices take.
+    void run(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work, std::size_t min_items_per_thread = 2);
+
+    // The first item of slice `index` of `count` items over `threads` threads (slice `threads`
+    // ends at count).
+    static std::size_t slice_begin(std::size_t count, unsigned threads, unsigned index);
 
 private:
     void worker_loop(unsigned index);
-    [[nodiscard]] std::pair<std::size_t, std::size_t> slice(unsigned index) const;
+    [[nodiscard]] bool wait_for_work(std::uint64_t seen);
 
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
+    // Written by `run` before it publishes a new generation, read by the workers after.
     const std::function<void(std::size_t, std::size_t)>* work_ = nullptr;
     std::size_t count_ = 0;
-    std::uint64_t generation_ = 0;
-    unsigned pending_ = 0;
-    bool stopping_ = false;
+    std::atomic<std::uint64_t> generation_{0};
+    std::atomic<unsigned> pending_{0};
+    std::atomic<bool> stopping_{false};
 };
 
 // Gymnasium's meanings: NextStep resets a finished game on the step after the one that ended it
@@ -127,18 +139,29 @@ public:
     [[nodiscard]] std::optional<BatchRefusal> check(const std::int64_t* actions) const;
     // Steps every game; the actions must have passed `check`.
     void step(const std::int64_t* actions);
+    // A random legal action for every game, into out[0..N): uniform over the moves its current
+    // mask allows (over all 22 for a game waiting for its reset). Game i draws from its own
+    // SplitMix64 stream, started at derive_seed(sampler_seed(seed), i) by the construction and
+    // by each reset with a seed, so the draws never depend on the thread count.
+    void sample_actions(std::int64_t* out);
+    static std::uint64_t sampler_seed(std::uint64_t seed);
+    // The mask last written to game i's action_mask row.
+    [[nodiscard]] MoveMask action_mask(std::size_t i) const { return masks_[i]; }
 
 private:
     void start_episode(std::size_t i);
     void step_one(std::size_t i, std::int64_t action);
     void write_observation(std::size_t i);
     void write_waiting_mask(std::size_t i);
+    void seed_samplers();
 
     BatchConfig config_;
     BatchOutputs out_;
     std::vector<Game> games_;
     std::vector<std::uint64_t> episodes_;
     std::vector<std::uint8_t> waiting_;  // finished, not yet reset
+    std::vector<MoveMask> masks_;        // as in out_.action_mask, for check and sampling
+    std::vector<std::uint64_t> samplers_;  // SplitMix64 states of sample_actions
     WorkerPool pool_;
 };
 

@@ -32,6 +32,46 @@ inline bool is_death_cell_occupied(const BitField& field) {
     return field.get(kDeathColumn, kDeathRow) != BitPuyoType::Empty;
 }
 
+namespace moves_detail {
+
+// The moves whose columns all lie in [left, right] (both in 1..6): whatever else a field holds,
+// these are the moves a pair can reach when exactly those columns are reachable.
+constexpr MoveMask moves_within(std::uint64_t left, std::uint64_t right) {
+    MoveMask mask = 0;
+    for (std::size_t move = 0; move < kNumMoves; ++move) {
+        const Hand hand = kAllHands[move];
+        std::uint64_t low = hand.x;
+        std::uint64_t high = hand.x;
+        if (hand.rotation == Rotation::Left) low = hand.x - 1;
+        if (hand.rotation == Rotation::Right) high = hand.x + 1;
+        if (low >= left && high <= right) mask |= MoveMask{1} << move;
+    }
+    return mask;
+}
+
+constexpr auto make_range_masks() {
+    std::array<std::array<MoveMask, kFieldWidth>, kFieldWidth> masks{};
+    for (std::uint64_t left = kFirstPlayableColumn; left <= kLastPlayableColumn; ++left) {
+        for (std::uint64_t right = left; right <= kLastPlayableColumn; ++right) masks[left][right] = moves_within(left, right);
+    }
+    return masks;
+}
+inline constexpr auto kRangeMasks = make_range_masks();
+
+// The vertical moves with the child below, by column.
+constexpr auto make_child_below_masks() {
+    std::array<MoveMask, kFieldWidth> masks{};
+    for (std::size_t move = 0; move < kNumMoves; ++move) {
+        if (kAllHands[move].rotation == Rotation::Bottom) masks[kAllHands[move].x] |= MoveMask{1} << move;
+    }
+    return masks;
+}
+inline constexpr auto kChildBelowMasks = make_child_below_masks();
+
+}  // namespace moves_detail
+
+// The rule above, by table: the reachable run of columns picks the moves that stay inside it,
+// and a column too high for a pair with its child below drops that move.
 inline MoveMask legal_move_mask(const BitField& field) {
     std::array<std::uint64_t, kFieldWidth> height{};
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) height[x] = field.get_height(x);
@@ -42,19 +82,10 @@ inline MoveMask legal_move_mask(const BitField& field) {
     while (leftmost > kFirstPlayableColumn && height[leftmost - 1] <= kMaxPassableHeight) --leftmost;
     std::uint64_t rightmost = kSpawnColumn;
     while (rightmost < kLastPlayableColumn && height[rightmost + 1] <= kMaxPassableHeight) ++rightmost;
-    const auto reachable = [&](std::uint64_t x) { return x >= leftmost && x <= rightmost; };
 
-    MoveMask mask = 0;
-    for (std::size_t move = 0; move < kNumMoves; ++move) {
-        const Hand hand = kAllHands[move];
-        bool legal = reachable(hand.x);
-        switch (hand.rotation) {
-            case Rotation::Top: break;
-            case Rotation::Bottom: legal = legal && height[hand.x] <= 11; break;
-            case Rotation::Left: legal = legal && reachable(hand.x - 1); break;
-            case Rotation::Right: legal = legal && reachable(hand.x + 1); break;
-        }
-        if (legal) mask |= MoveMask{1} << move;
+    MoveMask mask = moves_detail::kRangeMasks[leftmost][rightmost];
+    for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
+        if (height[x] > 11) mask &= ~moves_detail::kChildBelowMasks[x];
     }
     return mask;
 }

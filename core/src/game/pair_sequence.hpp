@@ -51,6 +51,8 @@ public:
 
     [[nodiscard]] GamePair at(std::uint64_t index) const {
         if (kind_ == SequenceKind::Uniform) return uniform_pair(index);
+        // A balanced loop's length is a constant power of two: no division on a game's every move.
+        if (kind_ == SequenceKind::Balanced) return pairs_[index % kBalancedLoopPairs];
         return pairs_[index % length_];
     }
 

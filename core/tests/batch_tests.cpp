@@ -1,0 +1,192 @@
+// The batch of one-player games and what it writes: the row-at-a-time writers against the cell by
+// cell reference, the movement rule's table against the rule written out, and batches stepped on
+// several thread counts against the one-thread run (tools/run_tsan.sh runs these under
+// ThreadSanitizer).
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "game/batch.hpp"
+#include "game/observation.hpp"
+#include "game/random.hpp"
+#include "harness.hpp"
+
+using namespace velmo;
+
+namespace {
+
+u128 random_plane(SplitMix64& random) { return (u128{random.next()} << 64) | random.next(); }
+
+// The movement rule as moves.hpp states it, move by move.
+MoveMask legal_move_mask_by_move(const BitField& field) {
+    std::array<std::uint64_t, kFieldWidth> height{};
+    for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) height[x] = field.get_height(x);
+    if (height[kSpawnColumn] > kMaxPassableHeight) return 0;
+    std::uint64_t leftmost = kSpawnColumn;
+    while (leftmost > kFirstPlayableColumn && height[leftmost - 1] <= kMaxPassableHeight) --leftmost;
+    std::uint64_t rightmost = kSpawnColumn;
+    while (rightmost < kLastPlayableColumn && height[rightmost + 1] <= kMaxPassableHeight) ++rightmost;
+    const auto reachable = [&](std::uint64_t x) { return x >= leftmost && x <= rightmost; };
+    MoveMask mask = 0;
+    for (std::size_t move = 0; move < kNumMoves; ++move) {
+        const Hand hand = kAllHands[move];
+        bool legal = reachable(hand.x);
+        switch (hand.rotation) {
+            case Rotation::Top: break;
+            case Rotation::Bottom: legal = legal && height[hand.x] <= 11; break;
+            case Rotation::Left: legal = legal && reachable(hand.x - 1); break;
+            case Rotation::Right: legal = legal && reachable(hand.x + 1); break;
+        }
+        if (legal) mask |= MoveMask{1} << move;
+    }
+    return mask;
+}
+
+// Buffers for a batch's outputs.
+struct Outputs {
+    explicit Outputs(std::size_t n, unsigned visible)
+        : field(n * kFieldCells), pairs(n * 2 * (1 + visible)), terminated(n), truncated(n), mask(n * kNumMoves),
+          final_field(n * kFieldCells), final_pairs(n * 2 * (1 + visible)), substituted(n), reward(n), chain(n), score(n), steps(n), seeds(n) {}
+
+    BatchOutputs view() {
+        BatchOutputs out{field.data(), pairs.data(), reward.data(), terminated.data(), truncated.data(), mask.data(), chain.data(),
+                         score.data(), steps.data(), final_field.data(), final_pairs.data(), seeds.data()};
+        out.substituted = substituted.data();
+        return out;
+    }
+    friend bool operator==(const Outputs&, const Outputs&) = default;
+
+    std::vector<std::uint8_t> field, pairs, terminated, truncated, mask, final_field, final_pairs, substituted;
+    std::vector<float> reward;
+    std::vector<std::int32_t> chain;
+    std::vector<std::int64_t> score, steps;
+    std::vector<std::uint64_t> seeds;
+};
+
+// Steps a batch with its own sampled actions; the outputs and actions after every step.
+struct Run {
+    std::vector<Outputs> outputs;
+    std::vector<std::vector<std::int64_t>> actions;
+};
+
+Run run_batch(BatchConfig config, unsigned steps) {
+    Outputs out(config.num_envs, config.visible);
+    GameBatch batch(config, out.view());
+    Run run;
+    std::vector<std::int64_t> actions(config.num_envs);
+    for (unsigned s = 0; s < steps; ++s) {
+        if (s == steps / 2) batch.reset(std::nullopt);
+        batch.sample_actions(actions.data());
+        if (batch.check(actions.data())) velmo_test::record("a sampled action was refused", __FILE__, __LINE__);
+        batch.step(actions.data());
+        run.outputs.push_back(out);
+        run.actions.push_back(actions);
+    }
+    return run;
+}
+
+}  // namespace
+
+TEST(field_cells_written_a_row_at_a_time_match_the_cell_by_cell_writer) {
+    SplitMix64 random(7);
+    for (int i = 0; i < 2000; ++i) {
+        // Any planes: walls, the unused code 3 and the hidden rows all included.
+        const BitField field = BitField::from_planes(random_plane(random), random_plane(random), random_plane(random));
+        std::array<std::uint8_t, kFieldCells> expected{}, portable{}, chosen{};
+        write_field_cells_by_cell(field, expected.data());
+        write_field_cells_portable(field, portable.data());
+        write_field_cells(field, chosen.data());
+        CHECK(portable == expected);
+        CHECK(chosen == expected);
+#if defined(__SSE2__)
+        std::array<std::uint8_t, kFieldCells> vector{};
+        write_field_cells_sse2(field, vector.data());
+        CHECK(vector == expected);
+#endif
+    }
+}
+
+TEST(action_mask_bytes_are_the_mask_bits) {
+    for (MoveMask mask = 0; mask < (MoveMask{1} << kNumMoves); mask += 997) {
+        std::array<std::uint8_t, kNumMoves + 2> out{};
+        out.back() = 0xAB;  // nothing written past the 22 bytes
+        write_action_mask(mask, out.data());
+        for (std::size_t move = 0; move < kNumMoves; ++move) CHECK_EQ(out[move], static_cast<std::uint8_t>((mask >> move) & 1));
+        CHECK_EQ(out.back(), std::uint8_t{0xAB});
+    }
+}
+
+TEST(legal_move_table_matches_the_rule_move_by_move) {
+    // The rule sees each column's height only as at most 11, 12, or more: every combination of
+    // those classes (and a few heights within each) over the six columns.
+    constexpr std::array<std::uint64_t, 5> heights = {0, 7, 11, 12, 13};
+    std::array<std::size_t, 6> pick{};
+    for (std::size_t combination = 0; combination < 5 * 5 * 5 * 5 * 5 * 5; ++combination) {
+        std::size_t rest = combination;
+        BitField field;
+        for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
+            pick[x - 1] = rest % heights.size();
+            rest /= heights.size();
+            for (std::uint64_t h = 0; h < heights[pick[x - 1]]; ++h) field.put(x, h % 2 == 0 ? BitPuyoType::Red : BitPuyoType::Blue);
+        }
+        CHECK_EQ(legal_move_mask(field), legal_move_mask_by_move(field));
+    }
+}
+
+TEST(worker_pool_slices_cover_every_item_once_on_aligned_borders) {
+    for (unsigned threads = 1; threads <= 5; ++threads) {
+        WorkerPool pool(threads);
+        for (std::size_t count : {0u, 1u, 63u, 64u, 129u, 1000u, 4097u}) {
+            std::vector<int> seen(count, 0);
+            pool.run(count, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t i = begin; i < end; ++i) ++seen[i];
+            });
+            CHECK(std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; }));
+            for (unsigned k = 0; k <= threads; ++k) {
+                const std::size_t border = WorkerPool::slice_begin(count, threads, k);
+                CHECK(border == count || border % WorkerPool::kSliceAlignment == 0);
+                if (k > 0) CHECK(WorkerPool::slice_begin(count, threads, k - 1) <= border);
+            }
+            CHECK_EQ(WorkerPool::slice_begin(count, threads, threads), count);
+        }
+    }
+}
+
+TEST(threaded_batches_step_exactly_as_one_thread) {
+    for (const AutoReset mode : {AutoReset::NextStep, AutoReset::SameStep, AutoReset::Disabled}) {
+        for (const std::size_t n : {std::size_t{1}, std::size_t{1100}, std::size_t{2100}}) {
+            const BatchConfig base{n, 11, 4, 2, 1, mode, mode == AutoReset::SameStep ? 20u : 0u};
+            const Run expected = run_batch(base, 50);
+            for (const unsigned threads : {2u, 3u, 4u}) {
+                BatchConfig config = base;
+                config.num_threads = threads;
+                const Run got = run_batch(config, 50);
+                CHECK(got.actions == expected.actions);
+                CHECK(got.outputs == expected.outputs);
+            }
+        }
+    }
+}
+
+TEST(sampled_actions_are_legal_and_follow_the_seed) {
+    Outputs out(1500, 2);
+    GameBatch batch(BatchConfig{1500, 5, 3, 2, 2, AutoReset::NextStep, 0}, out.view());
+    std::vector<std::int64_t> first(1500), actions(1500);
+    batch.sample_actions(first.data());
+    std::array<unsigned, kNumMoves> counts{};
+    for (int s = 0; s < 100; ++s) {
+        batch.sample_actions(actions.data());
+        for (std::size_t i = 0; i < 1500; ++i) {
+            CHECK(((batch.action_mask(i) >> actions[i]) & 1) != 0);
+            ++counts[static_cast<std::size_t>(actions[i])];
+        }
+        batch.step(actions.data());
+    }
+    // Every move is drawn at some point (the empty field allows all 22).
+    CHECK(std::all_of(counts.begin(), counts.end(), [](unsigned c) { return c > 0; }));
+    // A reset with the seed restarts the draws.
+    batch.reset(5);
+    batch.sample_actions(actions.data());
+    CHECK(actions == first);
+}
