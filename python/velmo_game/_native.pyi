@@ -237,6 +237,36 @@ class Game:
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
 
+class ObservationBuffer:
+    """
+    Read-only arrays that ``fill`` rewrites in place with a game's observation and legal
+    moves: what a single-game environment copies out on each step.
+    """
+
+    def __init__(self, visible: int = 2) -> None:
+        """Arrays for games that show ``visible`` next pairs."""
+
+    def fill(self, game: Game) -> None:
+        """
+        Write ``game``'s field, pairs and action mask (ValueError for another ``visible``).
+        """
+
+    @property
+    def visible(self) -> int:
+        """How many next pairs the buffer holds."""
+
+    @property
+    def field(self) -> numpy.typing.NDArray[numpy.uint8]:
+        """``(14, 6)`` uint8, as ``Game.observation``."""
+
+    @property
+    def pairs(self) -> numpy.typing.NDArray[numpy.uint8]:
+        """``(1 + visible, 2)`` uint8, as ``Game.observation``."""
+
+    @property
+    def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
+        """``(22,)`` int8: 1 where the move is legal."""
+
 class VecGame:
     """
     A batch of one-player games, or of two-player matches, stepped together in native code

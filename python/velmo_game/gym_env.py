@@ -31,7 +31,7 @@ from gymnasium import spaces
 from gymnasium.vector import AutoresetMode, VectorEnv
 
 from velmo_game import _versus
-from velmo_game._native import Game, VecGame
+from velmo_game._native import Game, ObservationBuffer, VecGame
 
 NUM_MOVES = 22
 _MASK64 = (1 << 64) - 1
@@ -77,15 +77,20 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         self.action_space = spaces.Discrete(NUM_MOVES)
         self.game = Game(0, colors=colors, visible=visible)
         self._next_seed = 0
+        self._buffer = ObservationBuffer(visible)
+
+    # Each call copies the buffer that the last `_refresh` filled: the caller owns what it gets.
+    def _refresh(self) -> None:
+        self._buffer.fill(self.game)
 
     def _observation(self) -> Any:
-        field, pairs = self.game.observation()
+        field, pairs = self._buffer.field, self._buffer.pairs
         if self._flatten:
             return np.concatenate([field.ravel(), pairs.ravel()])
-        return {"field": field, "pairs": pairs}
+        return {"field": field.copy(), "pairs": pairs.copy()}
 
     def _info(self, **extra: Any) -> dict[str, Any]:
-        return {"action_mask": self.game.action_mask().astype(np.int8), **extra}
+        return {"action_mask": self._buffer.action_mask.copy(), **extra}
 
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         super().reset(seed=seed)
@@ -93,6 +98,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
             self._next_seed = seed
         self.game = Game(self._next_seed, colors=self._colors, visible=self._visible)
         self._next_seed = (self._next_seed + 1) & _MASK64
+        self._refresh()
         return self._observation(), self._info()
 
     def step(self, action: Any) -> tuple[Any, SupportsFloat, bool, bool, dict[str, Any]]:
@@ -108,7 +114,8 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         result = self.game.play(move)
         reward = float(result.score) - (self._penalty if penalised else 0.0)
         truncated = self._max_steps is not None and self.game.turn >= self._max_steps and not result.game_over
-        info = self._info(chain=result.chain, score=result.score, illegal=penalised)
+        self._refresh()
+        info = {"action_mask": self._buffer.action_mask.copy(), "chain": result.chain, "score": result.score, "illegal": penalised}
         return self._observation(), reward, result.game_over, truncated, info
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:

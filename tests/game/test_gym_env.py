@@ -10,7 +10,7 @@ gymnasium = pytest.importorskip("gymnasium")
 from gymnasium.utils.env_checker import check_env  # noqa: E402
 
 import velmo  # noqa: E402
-import velmo_game  # noqa: E402,F401 - registers the environments
+import velmo_game  # noqa: E402 - registers the environments
 from velmo_game import Game, VecGame  # noqa: E402
 from velmo_game.gym_env import PuyoEnv  # noqa: E402
 
@@ -27,17 +27,31 @@ def test_the_environment_plays_the_game_of_its_seed():
     observation, info = env.reset(seed=6)
     game = Game(6)
     total = 0.0
+    returned, expected = [], []  # every step's arrays, checked at the end: none may alias a later step's
     for _ in range(30):
         move = int(np.flatnonzero(info["action_mask"])[-1])
         observation, reward, terminated, truncated, info = env.step(move)
         result = game.play(move)
         total += float(reward)
         assert reward == result.score and terminated == result.game_over
-        np.testing.assert_array_equal(observation["field"], game.observation()[0])
+        returned.append((observation["field"], observation["pairs"], info["action_mask"]))
+        expected.append((*game.observation(), game.action_mask().astype(np.int8)))
         if terminated or truncated:
             break
+    for got, want in zip(returned, expected):
+        for array, wanted in zip(got, want):
+            np.testing.assert_array_equal(array, wanted)
+            assert array.dtype == wanted.dtype
     assert env.game == game and total == game.score
     assert truncated or terminated
+
+
+def test_observation_buffer_refuses_a_game_of_another_visible():
+    buffer = velmo_game._native.ObservationBuffer(1)
+    buffer.fill(Game(3, visible=1))
+    assert buffer.pairs.shape == (2, 2) and not buffer.field.flags.writeable
+    with pytest.raises(ValueError, match="shows 2 next pairs"):
+        buffer.fill(Game(3))
 
 
 def test_an_illegal_action_is_replaced_and_charged_or_refused():
