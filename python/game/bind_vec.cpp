@@ -16,6 +16,7 @@
 #include "bindings.hpp"
 #include "game/batch.hpp"
 #include "interop.hpp"
+#include "vec_actions.hpp"
 #include "numpy_buffers.hpp"
 #include "observation.hpp"
 #include "vec_versus.hpp"
@@ -78,7 +79,7 @@ public:
         sampled_ = numpy_zeros(nb::make_tuple(n), "int64");
         sampled_data_ = data_of<std::int64_t>(sampled_);
         sampled_.attr("flags").attr("writeable") = false;
-        staged_.assign(n, 0);
+        staged_.emplace(n, 0, velmo::kNumMoves - 1, "(" + std::to_string(n) + ",)", "game");
     }
 
     // A batch of matches: the arrays VecGame shares with the one-player batch are the versus ones.
@@ -107,8 +108,7 @@ public:
         Busy busy(busy_);
         // The batch steps its own copy: another thread changing the caller's array while the lock
         // is released cannot slip an unchecked move in.
-        stage_actions(actions_argument);
-        const std::int64_t* data = staged_.data();
+        const std::int64_t* data = staged_->stage(actions_argument);
         if (auto refusal = batch_->check(data)) {
             const std::string where = "actions[" + std::to_string(refusal->index) + "] = " + std::to_string(refusal->action);
             if (refusal->out_of_range) raise_value_error(where + " is outside 0..21 (an index into velmo.Hand.enumerate()); no game moved");
@@ -169,42 +169,12 @@ private:
         std::atomic<bool>& flag_;
     };
 
-    // Copies the actions into staged_: a C-contiguous int64 vector of the right length directly,
-    // anything else through NumPy (which also gives the errors for wrong shapes and dtypes).
-    void stage_actions(nb::handle actions) {
-        using Actions = nb::ndarray<const std::int64_t, nb::ndim<1>, nb::c_contig, nb::device::cpu>;
-        Actions direct;
-        if (nb::try_cast(actions, direct, false) && direct.shape(0) == batch_->size()) {
-            std::memcpy(staged_.data(), direct.data(), sizeof(std::int64_t) * staged_.size());
-            return;
-        }
-        nb::object converted = actions_from_python(actions);
-        std::memcpy(staged_.data(), data_of<const std::int64_t>(converted), sizeof(std::int64_t) * staged_.size());
-    }
-
-    nb::object actions_from_python(nb::handle actions) const {
-        nb::module_ np = nb::module_::import_("numpy");
-        nb::object array = np.attr("asarray")(actions);
-        const auto kind = nb::cast<std::string>(array.attr("dtype").attr("kind"));
-        if (kind != "i" && kind != "u") {
-            raise_value_error("actions must be an integer array, not dtype " + nb::cast<std::string>(array.attr("dtype").attr("name")));
-        }
-        const auto shape = nb::cast<nb::tuple>(array.attr("shape"));
-        if (nb::len(shape) != 1 || nb::cast<std::size_t>(shape[0]) != batch_->size()) {
-            raise_value_error("actions must have shape (" + std::to_string(batch_->size()) + ",), not " + nb::cast<std::string>(nb::repr(shape)));
-        }
-        if (kind == "u" && nb::len(shape) == 1 && batch_->size() > 0 && nb::cast<std::uint64_t>(array.attr("max")()) > 21) {
-            raise_value_error("actions hold a value outside 0..21; no game moved");
-        }
-        return np.attr("ascontiguousarray")(array, "dtype"_a = "int64");
-    }
-
     std::unique_ptr<velmo::GameBatch> batch_;
     std::unique_ptr<VersusVec> versus_;
     nb::object result_;
     nb::object sampled_;
     std::int64_t* sampled_data_ = nullptr;
-    std::vector<std::int64_t> staged_;
+    std::optional<StagedActions> staged_;  // one-player batches only
     std::atomic<bool> busy_{false};
 };
 

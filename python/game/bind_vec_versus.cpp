@@ -32,7 +32,9 @@ velmo::MatchBatchConfig versus_config(const velmo::BatchConfig& batch, nb::handl
     return config;
 }
 
-VersusVec::VersusVec(const velmo::MatchBatchConfig& config) {
+VersusVec::VersusVec(const velmo::MatchBatchConfig& config)
+    : staged_(config.batch.num_envs, kNumPlayers, kWaitAction,
+              "(" + std::to_string(config.batch.num_envs) + ", 2), one action per player", "match") {
     const std::size_t n = config.batch.num_envs;
     const std::size_t rows = 1 + config.batch.visible;
     const auto per_player = [&](const char* dtype) { return numpy_zeros(nb::make_tuple(n, kNumPlayers), dtype); };
@@ -91,25 +93,6 @@ VersusVec::VersusVec(const velmo::MatchBatchConfig& config) {
     result_ = nb::make_tuple(nb::make_tuple(field, pairs, pending_ojama), reward, terminated, truncated);
 }
 
-nb::object VersusVec::actions_from_python(nb::handle actions) const {
-    nb::module_ np = nb::module_::import_("numpy");
-    nb::object array = np.attr("asarray")(actions);
-    const auto kind = nb::cast<std::string>(array.attr("dtype").attr("kind"));
-    if (kind != "i" && kind != "u") {
-        raise_value_error("actions must be an integer array, not dtype " + nb::cast<std::string>(array.attr("dtype").attr("name")));
-    }
-    const auto shape = nb::cast<nb::tuple>(array.attr("shape"));
-    if (nb::len(shape) != 2 || nb::cast<std::size_t>(shape[0]) != batch_->size() || nb::cast<std::size_t>(shape[1]) != kNumPlayers) {
-        raise_value_error("actions must have shape (" + std::to_string(batch_->size()) + ", 2), one action per player, not " +
-                          nb::cast<std::string>(nb::repr(shape)));
-    }
-    // An unsigned value past int64's range would wrap on conversion: refuse it while it is still seen.
-    if (kind == "u" && nb::cast<std::uint64_t>(array.attr("max")()) > static_cast<std::uint64_t>(kWaitAction)) {
-        raise_value_error("actions hold a value outside 0..22; no match moved");
-    }
-    return np.attr("ascontiguousarray")(array, "dtype"_a = "int64");
-}
-
 void VersusVec::raise_refusal(const velmo::MatchBatchRefusal& refusal) const {
     const std::string where = "actions[" + std::to_string(refusal.index) + ", " + std::to_string(refusal.player) + "] = " +
                               std::to_string(refusal.action);
@@ -129,8 +112,8 @@ void VersusVec::raise_refusal(const velmo::MatchBatchRefusal& refusal) const {
 }
 
 nb::object VersusVec::step(nb::handle actions_argument) {
-    nb::object actions = actions_from_python(actions_argument);
-    const auto* data = data_of<const std::int64_t>(actions);
+    // The batch steps its own copy of the actions (see StagedActions).
+    const std::int64_t* data = staged_.stage(actions_argument);
     if (auto refusal = batch_->check(data)) raise_refusal(*refusal);
     {
         nb::gil_scoped_release release;

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "game/match_batch.hpp"
+#include "vec_actions.hpp"
 
 namespace velmo_game {
 
@@ -36,11 +37,11 @@ public:
         ojama_received, substituted, winner, frame, episode_steps, final_field, final_pairs, final_pending_ojama, seeds;
 
 private:
-    [[nodiscard]] nb::object actions_from_python(nb::handle actions) const;
     [[noreturn]] void raise_refusal(const velmo::MatchBatchRefusal& refusal) const;
 
     std::unique_ptr<velmo::MatchBatch> batch_;
     nb::object result_;
+    StagedActions staged_;
 };
 
 }  // namespace velmo_game

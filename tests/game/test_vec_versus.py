@@ -365,3 +365,25 @@ def test_the_vector_env_passes_the_illegal_policy_on() -> None:
         strict = gym_env.PuyoVectorEnv(1, num_threads=1)
         for _ in range(12):
             strict.step(np.zeros(1, dtype=np.int64))
+
+
+@pytest.mark.parametrize(
+    "convert",
+    [
+        lambda a: a.astype(np.int32),
+        lambda a: a.astype(np.uint8),
+        lambda a: np.asfortranarray(a),  # int64 but not C-contiguous
+        lambda a: np.repeat(a, 2, axis=1)[:, ::2],  # a strided view of the same values
+        lambda a: a.tolist(),
+    ],
+    ids=["int32", "uint8", "fortran", "strided", "list"],
+)
+def test_every_integer_form_of_the_actions_steps_alike(convert: Any) -> None:
+    plain = vg.VecGame(40, seed=4, num_threads=2, versus=True)
+    other = vg.VecGame(40, seed=4, num_threads=2, versus=True)
+    rng = np.random.default_rng(9)
+    for _ in range(60):
+        actions = random_actions(plain, rng)
+        plain.step(actions)
+        other.step(convert(actions))
+        assert np.array_equal(plain.field, other.field) and np.array_equal(plain.rewards, other.rewards)
