@@ -1,4 +1,4 @@
-// The batch of one-player games and what it writes: the row-at-a-time writers against the cell by
+// The batches of games and matches and what they write: the row-at-a-time writers against the cell by
 // cell reference, the movement rule's table against the rule written out, and batches stepped on
 // several thread counts against the one-thread run (tools/run_tsan.sh runs these under
 // ThreadSanitizer).
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "game/batch.hpp"
+#include "game/match_batch.hpp"
 #include "game/observation.hpp"
 #include "game/random.hpp"
 #include "harness.hpp"
@@ -82,6 +83,72 @@ Run run_batch(BatchConfig config, unsigned steps) {
         batch.step(actions.data());
         run.outputs.push_back(out);
         run.actions.push_back(actions);
+    }
+    return run;
+}
+
+// Buffers for a batch of matches' outputs.
+struct MatchOutputs {
+    MatchOutputs(std::size_t n, unsigned visible)
+        : field(2 * n * kFieldCells), pairs(2 * n * 2 * (1 + visible)), final_field(field.size()), final_pairs(pairs.size()),
+          terminated(n), truncated(n), mask(2 * n * kNumVersusActions), due(2 * n), substituted(2 * n), reward(2 * n), chain(2 * n),
+          pending(2 * n), sent(2 * n), received(2 * n), final_pending(2 * n), score(2 * n), frame(n), steps(n), winner(n), seeds(n) {}
+
+    MatchBatchOutputs view() {
+        MatchBatchOutputs out;
+        out.field = field.data();
+        out.pairs = pairs.data();
+        out.pending_ojama = pending.data();
+        out.reward = reward.data();
+        out.terminated = terminated.data();
+        out.truncated = truncated.data();
+        out.action_mask = mask.data();
+        out.due = due.data();
+        out.chain = chain.data();
+        out.score = score.data();
+        out.ojama_sent = sent.data();
+        out.ojama_received = received.data();
+        out.substituted = substituted.data();
+        out.winner = winner.data();
+        out.frame = frame.data();
+        out.episode_steps = steps.data();
+        out.final_field = final_field.data();
+        out.final_pairs = final_pairs.data();
+        out.final_pending_ojama = final_pending.data();
+        out.seeds = seeds.data();
+        return out;
+    }
+    friend bool operator==(const MatchOutputs&, const MatchOutputs&) = default;
+
+    std::vector<std::uint8_t> field, pairs, final_field, final_pairs, terminated, truncated, mask, due, substituted;
+    std::vector<float> reward;
+    std::vector<std::int32_t> chain;
+    std::vector<std::uint32_t> pending, sent, received, final_pending;
+    std::vector<std::int64_t> score, frame, steps;
+    std::vector<std::int8_t> winner;
+    std::vector<std::uint64_t> seeds;
+};
+
+// Steps a batch of matches with random allowed actions read from its masks (one generator for
+// the whole run, so the actions depend on the outputs only); the outputs after every step.
+std::vector<MatchOutputs> run_match_batch(const MatchBatchConfig& config, unsigned steps) {
+    const std::size_t n = config.batch.num_envs;
+    MatchOutputs out(n, config.batch.visible);
+    MatchBatch batch(config, out.view());
+    SplitMix64 random(config.batch.seed + 1);
+    std::vector<std::int64_t> actions(2 * n);
+    std::vector<MatchOutputs> run;
+    for (unsigned s = 0; s < steps; ++s) {
+        if (s == steps / 2) batch.reset(std::nullopt);
+        for (std::size_t k = 0; k < 2 * n; ++k) {
+            const std::uint8_t* mask = out.mask.data() + kNumVersusActions * k;
+            std::int64_t action = 0;
+            do action = static_cast<std::int64_t>(random.below(kNumVersusActions)); while (mask[action] == 0);
+            actions[k] = action;
+        }
+        if (batch.check(actions.data())) velmo_test::record("an allowed action was refused", __FILE__, __LINE__);
+        batch.step(actions.data());
+        run.push_back(out);
     }
     return run;
 }
@@ -189,4 +256,19 @@ TEST(sampled_actions_are_legal_and_follow_the_seed) {
     batch.reset(5);
     batch.sample_actions(actions.data());
     CHECK(actions == first);
+}
+
+TEST(threaded_match_batches_step_exactly_as_one_thread) {
+    for (const AutoReset mode : {AutoReset::NextStep, AutoReset::SameStep, AutoReset::Disabled}) {
+        for (const std::size_t n : {std::size_t{1}, std::size_t{301}}) {
+            const BatchConfig batch{n, 17, 4, 2, 1, mode, mode == AutoReset::SameStep ? 30u : 0u};
+            const MatchBatchConfig base{batch, Rules{}, Timing{}};
+            const std::vector<MatchOutputs> expected = run_match_batch(base, 80);
+            for (const unsigned threads : {2u, 3u}) {
+                MatchBatchConfig config = base;
+                config.batch.num_threads = threads;
+                CHECK(run_match_batch(config, 80) == expected);
+            }
+        }
+    }
 }
