@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The native batch code under ThreadSanitizer: builds the core and its batch tests with
-# -fsanitize=thread into a directory of its own and runs them (threaded batches of games and of matches on several thread
-# counts checked against the one-thread run, the worker pool's slices). Any report fails the run.
+# -fsanitize=thread into a directory of its own and runs them (threaded batches of games and of
+# matches on several thread counts checked against the one-thread run, the worker pool's
+# slices). Any report fails the run.
 # A few minutes at most on two cores, most of it the build.
 #
 #   tools/run_tsan.sh [BUILD_DIR] [COMPILER]
