@@ -167,12 +167,7 @@ void GameBatch::reset(std::optional<std::uint64_t> seed) {
     pool_.run(size(), [this](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             start_episode(i);
-            out_.reward[i] = 0;
-            out_.terminated[i] = 0;
-            out_.truncated[i] = 0;
-            out_.chain[i] = 0;
-            out_.score[i] = 0;
-            out_.substituted[i] = 0;
+            clear_step_outputs(i);
             write_observation(i);
         }
     }, kMinGamesPerThread);
@@ -187,6 +182,16 @@ std::optional<BatchRefusal> GameBatch::check(const std::int64_t* actions) const 
         }
     }
     return std::nullopt;
+}
+
+// What a game reports at the start of an episode.
+void GameBatch::clear_step_outputs(std::size_t i) {
+    out_.reward[i] = 0;
+    out_.terminated[i] = 0;
+    out_.truncated[i] = 0;
+    out_.chain[i] = 0;
+    out_.score[i] = 0;
+    out_.substituted[i] = 0;
 }
 
 void GameBatch::write_observation(std::size_t i) {
@@ -214,11 +219,7 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
         }
         ++episodes_[i];
         start_episode(i);
-        out_.reward[i] = 0;
-        out_.terminated[i] = 0;
-        out_.truncated[i] = 0;
-        out_.chain[i] = 0;
-        out_.score[i] = 0;
+        clear_step_outputs(i);
         write_observation(i);
         return;
     }

@@ -151,6 +151,7 @@ public:
 private:
     void start_episode(std::size_t i);
     void step_one(std::size_t i, std::int64_t action);
+    void clear_step_outputs(std::size_t i);
     void write_observation(std::size_t i);
     void write_waiting_mask(std::size_t i);
     void seed_samplers();
