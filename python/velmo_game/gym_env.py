@@ -106,17 +106,21 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
             raise ValueError("the game is over: call reset() first")
         move = int(action)
         penalised = False
-        if not 0 <= move < NUM_MOVES or not self.game.is_legal(move):
+        game, buffer = self.game, self._buffer
+        if not 0 <= move < NUM_MOVES or not game.is_legal(move):
             if self._illegal == "raise":
                 raise ValueError(f"move {move} is not legal here; info['action_mask'] marks the legal ones")
-            move = self.game.legal_moves()[0]
+            move = game.legal_moves()[0]
             penalised = True
-        result = self.game.play(move)
-        reward = float(result.score) - (self._penalty if penalised else 0.0)
-        truncated = self._max_steps is not None and self.game.turn >= self._max_steps and not result.game_over
-        self._refresh()
-        info = {"action_mask": self._buffer.action_mask.copy(), "chain": result.chain, "score": result.score, "illegal": penalised}
-        return self._observation(), reward, result.game_over, truncated, info
+        result = game.play(move)
+        score = result.score
+        reward = float(score) - self._penalty if penalised else float(score)
+        truncated = self._max_steps is not None and game.turn >= self._max_steps and not result.game_over
+        buffer.fill(game)
+        info = {"action_mask": buffer.action_mask.copy(), "chain": result.chain, "score": score, "illegal": penalised}
+        if self._flatten:
+            return self._observation(), reward, result.game_over, truncated, info
+        return {"field": buffer.field.copy(), "pairs": buffer.pairs.copy()}, reward, result.game_over, truncated, info
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:
         if self.render_mode == "ansi":
