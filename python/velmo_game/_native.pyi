@@ -527,6 +527,16 @@ def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget:
 def field_hash(field: velmo.Field) -> int:
     """The stable 64-bit hash of a field's planes."""
 
+def vanish_groups(field: velmo.Field) -> velmo.Field:
+    """
+    A copy of the field with the groups of its next chain step (and the ojama they touch) emptied, before anything falls.
+    """
+
+def death_cell() -> tuple[int, int]:
+    """
+    The cell whose filling ends a game, as (x, y) of velmo.Field (y = 0 is the 14th row).
+    """
+
 class Rules:
     """
     The rules of a match; the defaults are those of the arcade's most played edition.
