@@ -22,7 +22,7 @@ from typing import Any, Callable, Literal, Union
 import numpy as np
 import numpy.typing as npt
 
-from velmo_game._native import Match, Rules, Timing
+from velmo_game._native import Game, Match, Rules, Timing
 from velmo_game.players import SplitMix64
 
 WAIT = 22
@@ -135,25 +135,23 @@ def is_truncated(match: Match) -> bool:
     )
 
 
-# Colours of the picture, by PuyoType number: empty, ojama, wall, (unused), red, blue, yellow, green.
-_PALETTE = np.array(
-    [[24, 24, 32], [200, 200, 200], [90, 90, 90], [0, 0, 0], [220, 50, 50], [50, 90, 220], [230, 200, 40], [40, 170, 70]],
-    dtype=np.uint8,
-)
-CELL = 8
+def _renderer() -> Any:
+    try:
+        from velmo_game import render
+    except ImportError as error:
+        raise ImportError(f'render_mode="rgb_array" needs Pillow: pip install "velmo[render]" ({error})') from None
+    return render
 
 
-def field_picture(field: npt.NDArray[np.uint8]) -> npt.NDArray[np.uint8]:
-    """A ``(14 * CELL, 6 * CELL, 3)`` picture of a field array, one square per cell."""
-    cells = _PALETTE[np.minimum(field, 7)]
-    return np.repeat(np.repeat(cells, CELL, axis=0), CELL, axis=1)
+def game_picture(game: Game, chain: int = 0) -> npt.NDArray[np.uint8]:
+    """The renderer's picture of a game: field, pairs, score and the last move's ``chain``."""
+    render = _renderer()
+    return render.rgb_array(render.board_of_game(game, chain=chain))  # type: ignore[no-any-return]
 
 
 def match_picture(match: Match) -> npt.NDArray[np.uint8]:
-    """Both fields side by side, player 0 on the left, with a gap between them."""
-    observation = match.observation(0)
-    gap = np.zeros((14 * CELL, CELL, 3), dtype=np.uint8)
-    return np.concatenate([field_picture(observation["field"]), gap, field_picture(observation["opponent_field"])], axis=1)
+    """The renderer's picture of a match: both fields, player 0 on the left, pending ojama, frame."""
+    return _renderer().rgb_array(match)  # type: ignore[no-any-return]
 
 
 def match_text(match: Match) -> str:

@@ -76,6 +76,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
         self.action_space = spaces.Discrete(NUM_MOVES)
         self.game = Game(0, colors=colors, visible=visible)
+        self._chain = 0  # the last move's, for the picture
         self._next_seed = 0
         self._buffer = ObservationBuffer(visible)
 
@@ -98,6 +99,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
             self._next_seed = seed
         self.game = Game(self._next_seed, colors=self._colors, visible=self._visible)
         self._next_seed = (self._next_seed + 1) & _MASK64
+        self._chain = 0
         self._refresh()
         return self._observation(), self._info()
 
@@ -113,7 +115,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
             move = game.legal_moves()[0]
             penalised = True
         result = game.play(move)
-        score = result.score
+        self._chain, score = result.chain, result.score
         reward = float(score) - self._penalty if penalised else float(score)
         truncated = self._max_steps is not None and game.turn >= self._max_steps and not result.game_over
         buffer.fill(game)
@@ -126,7 +128,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         if self.render_mode == "ansi":
             return self.game.field.get_pretty_string()
         if self.render_mode == "rgb_array":
-            return _versus.field_picture(self.game.observation()[0])
+            return _versus.game_picture(self.game, self._chain)
         return None
 
 
@@ -137,7 +139,7 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
     keep. Auto-reset follows ``VecGame``'s ``autoreset`` ("next_step" by default).
     """
 
-    metadata = {"autoreset_mode": AutoresetMode.NEXT_STEP, "render_modes": []}
+    metadata = {"autoreset_mode": AutoresetMode.NEXT_STEP, "render_modes": ["rgb_array"]}
 
     def __init__(
         self,
@@ -151,12 +153,16 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
         seed: int = 0,
         illegal: _versus.IllegalPolicy = "raise",
         illegal_penalty: float = 0.0,
+        render_mode: str | None = None,
     ) -> None:
+        if render_mode not in (None, "rgb_array"):
+            raise ValueError(f"render_mode must be None or 'rgb_array', not {render_mode!r}")
+        self.render_mode = render_mode
         self.batch = VecGame(num_envs, seed=seed, num_threads=num_threads, colors=colors, visible=visible,
                              autoreset=autoreset, max_steps=max_steps, illegal=illegal, illegal_penalty=illegal_penalty)
         modes = {"next_step": AutoresetMode.NEXT_STEP, "same_step": AutoresetMode.SAME_STEP,
                  "disabled": AutoresetMode.DISABLED}
-        self.metadata = {"autoreset_mode": modes[autoreset], "render_modes": []}
+        self.metadata = {"autoreset_mode": modes[autoreset], "render_modes": ["rgb_array"]}
         self.num_envs = num_envs
         self.single_observation_space = _dict_space(visible)
         self.single_action_space = spaces.Discrete(NUM_MOVES)
@@ -179,6 +185,13 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
     def step(self, actions: Any) -> tuple[Any, Any, Any, Any, dict[str, Any]]:
         _, rewards, terminated, truncated = self.batch.step(np.asarray(actions))
         return self._observation(), rewards, terminated, truncated, self._info()
+
+    def render(self) -> tuple[npt.NDArray[np.uint8], ...] | None:
+        """With ``render_mode="rgb_array"``: one picture per game, as ``PuyoEnv`` draws it."""
+        if self.render_mode != "rgb_array":
+            return None
+        chains = self.batch.chain
+        return tuple(_versus.game_picture(self.batch.game(i), int(chains[i])) for i in range(self.num_envs))
 
 
 def register_envs() -> None:

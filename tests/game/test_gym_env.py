@@ -12,7 +12,7 @@ from gymnasium.utils.env_checker import check_env  # noqa: E402
 import velmo  # noqa: E402
 import velmo_game  # noqa: E402 - registers the environments
 from velmo_game import Game, VecGame  # noqa: E402
-from velmo_game.gym_env import PuyoEnv  # noqa: E402
+from velmo_game.gym_env import PuyoEnv, PuyoVectorEnv  # noqa: E402
 
 
 @pytest.mark.parametrize("env_id, options", [("velmo/Puyo-v0", {}), ("velmo/Puyo-v0", {"flatten": True}),
@@ -88,4 +88,26 @@ def test_render_modes(mode):
     env = PuyoEnv(render_mode=mode)
     env.reset(seed=1)
     picture = env.render()
-    assert isinstance(picture, str) if mode == "ansi" else picture.shape == (112, 48, 3)
+    if mode == "ansi":
+        assert isinstance(picture, str)
+        return
+    from velmo_game import render
+
+    # The renderer's picture: the field with the pairs beside it, the score and the last chain.
+    assert picture.shape[1] > 6 * 16 and picture.dtype == np.uint8
+    env.reset(seed=0)
+    field = velmo.Field.from_str_array(["RRR"])
+    env.game = Game(field=field, sequence=[velmo.Pair(velmo.PuyoType.BLUE, velmo.PuyoType.RED)])
+    top = next(m for m, hand in enumerate(velmo.Hand.enumerate()) if hand.x == 3 and str(hand.rotation) == "top")
+    assert env.step(top)[4]["chain"] == 1
+    np.testing.assert_array_equal(env.render(), render.rgb_array(render.board_of_game(env.game, chain=1)))
+
+
+def test_vector_env_renders_every_game():
+    from velmo_game import render
+
+    env = PuyoVectorEnv(3, render_mode="rgb_array")
+    env.reset(seed=4)
+    pictures = env.render()
+    assert len(pictures) == 3
+    np.testing.assert_array_equal(pictures[1], render.rgb_array(env.batch.game(1)))

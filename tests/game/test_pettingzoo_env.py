@@ -82,7 +82,7 @@ def test_an_illegal_action_is_replaced_and_charged_or_refused():
     assert strict.match == before
 
 
-@pytest.mark.parametrize("mode, shape", [("ansi", None), ("rgb_array", (112, 104, 3))])
+@pytest.mark.parametrize("mode, shape", [("ansi", None), ("rgb_array", (307, 296, 3))])
 def test_render_modes(mode, shape):
     env = parallel_env(render_mode=mode)
     env.reset(seed=2)
