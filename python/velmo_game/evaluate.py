@@ -30,10 +30,12 @@ import time
 from collections import Counter
 from collections.abc import Callable, Mapping, Sequence
 from dataclasses import asdict, dataclass, field
+from pathlib import Path
 from typing import Any, Union
 
 from velmo_game._native import Game, Match
 from velmo_game.players import Player, SplitMix64, make_player
+from velmo_game.replay import Recorder
 
 __all__ = [
     "BACKENDS",
@@ -118,11 +120,25 @@ class Evaluation:
     summary: Summary
     backend: str
     chunk_size: int
+    versus: bool = False
 
     def to_dict(self) -> dict[str, Any]:
-        """Plain values for JSON."""
-        return {"backend": self.backend, "chunk_size": self.chunk_size, "summary": asdict(self.summary),
-                "records": [asdict(record) for record in self.records]}
+        """Plain values for JSON: a one-player run's records and summary leave out the fields that
+        only matches fill."""
+        summary, records = asdict(self.summary), [asdict(record) for record in self.records]
+        if not self.versus:
+            for name in _VERSUS_SUMMARY:
+                del summary[name]
+            for record in records:
+                for name in _VERSUS_RECORD:
+                    del record[name]
+        return {"kind": "match" if self.versus else "game", "backend": self.backend, "chunk_size": self.chunk_size,
+                "summary": summary, "records": records}
+
+
+# The fields of records and summaries that only versus runs fill.
+_VERSUS_RECORD = ("winner", "frames", "opponent_score")
+_VERSUS_SUMMARY = ("wins", "draws", "losses")
 
 
 @dataclass(frozen=True)
@@ -137,6 +153,7 @@ class _Task:
     moves: int | None
     versus: bool = False
     opponent: PlayerArg = "random"
+    replays: str | None = None
 
 
 def _build_player(spec: PlayerArg, options: Mapping[str, Any], player_seed: int) -> Player:
@@ -175,43 +192,61 @@ def choose_in_match(player: Player, match: Match, index: int) -> int:
     return player.choose(game_view(match, index))
 
 
-def play_match(player: Player, opponent: Player, seed: int, index: int = 0) -> GameRecord:
+def play_match(player: Player, opponent: Player, seed: int, index: int = 0, replay: str | Path | None = None) -> GameRecord:
     """Play ``Match(seed)`` to its end, ``player`` as player 0 against ``opponent``; the record
-    counts player 0's moves and chains."""
+    counts player 0's moves and chains. With ``replay``, the match's replay is written there."""
     match = Match(seed)
+    recorder = Recorder(match, [_name(player), _name(opponent)]) if replay is not None else None
     played = max_chain = best = 0
     while not match.is_over:
         moves = {p: choose_in_match(player if p == 0 else opponent, match, p) for p in match.to_move()}
-        result = match.step(moves)
+        result = recorder.step(moves) if recorder is not None else match.step(moves)
         events = result.players[0]
         if 0 in moves:
             played += 1
         max_chain = max(max_chain, events.chain)
         best = max(best, events.score)
+    if recorder is not None and replay is not None:
+        recorder.replay.save(replay)
     me, them = match.players
     return GameRecord(index, seed, me.score, max_chain, best, played, me.lost, match.winner, match.frame, them.score)
 
 
-def play_game(player: Player, seed: int, index: int = 0, moves: int | None = 54) -> GameRecord:
-    """Play one game of ``Game(seed)`` with ``player`` for ``moves`` moves (``None``: until over)."""
+def play_game(player: Player, seed: int, index: int = 0, moves: int | None = 54, replay: str | Path | None = None) -> GameRecord:
+    """Play one game of ``Game(seed)`` with ``player`` for ``moves`` moves (``None``: until over).
+    With ``replay``, the game's replay is written there."""
     game = Game(seed)
+    recorder = Recorder(game, [_name(player)]) if replay is not None else None
     played = max_chain = best = 0
     while not game.is_over and (moves is None or played < moves):
-        result = game.play(player.choose(game))
+        move = player.choose(game)
+        result = recorder.play(move) if recorder is not None else game.play(move)
         played += 1
         max_chain = max(max_chain, result.chain)
         best = max(best, result.score)
+    if recorder is not None and replay is not None:
+        recorder.replay.save(replay)
     return GameRecord(index, seed, game.score, max_chain, best, played, game.is_over)
+
+
+def _name(player: Player) -> str:
+    return type(player).__name__
+
+
+def replay_path(folder: str | Path, index: int) -> Path:
+    """Where ``run(..., replays=folder)`` writes the replay of game ``index``."""
+    return Path(folder) / f"game-{index:06d}.json"
 
 
 def _play_chunk(task: _Task) -> list[GameRecord]:
     records = []
     for index in range(task.start, task.stop):
         seed = derive_seed(task.run_seed, index)
+        replay = None if task.replays is None else replay_path(task.replays, index)
         if task.versus:
-            records.append(play_match(_player_for(task, seed), _opponent_for(task, seed), seed, index))
+            records.append(play_match(_player_for(task, seed), _opponent_for(task, seed), seed, index, replay))
         else:
-            records.append(play_game(_player_for(task, seed), seed, index, task.moves))
+            records.append(play_game(_player_for(task, seed), seed, index, task.moves, replay))
     return records
 
 
@@ -371,7 +406,7 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
         address: str | None = None, chunk_size: int | None = None, workers: int | None = None,
         versus: bool = False, opponent: PlayerArg | None = None, moves: int | None = 54,
         player_options: Mapping[str, Any] | None = None, thresholds: Sequence[int] = DEFAULT_THRESHOLDS,
-        progress: ProgressArg = None) -> Evaluation:
+        progress: ProgressArg = None, replays: str | Path | None = None) -> Evaluation:
     """Play ``games`` seeded one-player games (or, with ``versus``, matches) with ``player`` and
     summarize them.
 
@@ -395,6 +430,10 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
     chooses in :func:`game_view`. The records then carry the winner, frames and opponent's score,
     and the summary the wins, draws and losses.
 
+    ``replays`` names a folder (made if missing) that receives every game's replay as
+    ``game-000012.json`` (see ``velmo_game.replay``); with workers on other machines it must be a
+    folder they all share.
+
     Raises ``ValueError`` for a bad count, backend or option.
     """
     if opponent is not None and not versus:
@@ -410,8 +449,10 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
     if isinstance(player, str):
         make_player(player, **dict(player_options or {}))  # a bad name or option fails here, not on a worker
     size = chunk_size or default_chunk_size(games, workers or _default_workers())
+    if replays is not None:
+        Path(replays).mkdir(parents=True, exist_ok=True)
     tasks = [_Task(player, dict(player_options or {}), seed, start, stop, moves, versus,
-                   opponent if opponent is not None else "random")
+                   opponent if opponent is not None else "random", None if replays is None else str(replays))
              for start, stop in _chunks(games, size)]
     advance, close = _progress_reporter(progress, games)
     started = time.perf_counter()
@@ -422,7 +463,7 @@ def run(player: PlayerArg, games: int, *, seed: int = 0, backend: str = "serial"
         close()
     seconds = time.perf_counter() - started
     records = [record for chunk in chunks for record in chunk]
-    return Evaluation(records, summarize(records, seconds, thresholds), backend, size)
+    return Evaluation(records, summarize(records, seconds, thresholds), backend, size, versus)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -467,6 +508,7 @@ def _parser() -> argparse.ArgumentParser:
     parser.add_argument("--opponent", choices=("random", "greedy", "beam"), default="random",
                         help="the opponent of --versus (default random)")
     parser.add_argument("--json", action="store_true", help="print the evaluation as JSON")
+    parser.add_argument("--replays", metavar="DIR", help="write each game's replay into DIR (velmo_game.replay)")
     parser.add_argument("--plot", metavar="FILE.png", help="draw the score distribution (needs matplotlib)")
     return parser
 
@@ -512,10 +554,10 @@ def main(argv: Sequence[str] | None = None) -> int:
                          address=args.address, chunk_size=args.chunk_size, workers=args.workers,
                          versus=args.versus, opponent=args.opponent if args.versus else None,
                          moves=args.moves or None, player_options=player_options(args),
-                         progress=False if args.no_progress or args.json else None)
+                         progress=False if args.no_progress or args.json else None, replays=args.replays)
         if args.plot:
             plot_scores(evaluation, args.plot)
-    except (ValueError, TypeError, NotImplementedError, ImportError) as error:
+    except (ValueError, TypeError, NotImplementedError, ImportError, OSError) as error:
         print(f"error: {error}", file=sys.stderr)
         return 2
     print(json.dumps(evaluation.to_dict(), indent=2) if args.json else format_summary(evaluation))

@@ -111,8 +111,30 @@ def evaluate_cli(*arguments, check=True):
 
 def test_cli_json_matches_the_api():
     output = json.loads(evaluate_cli("--games", "5", "--seed", "3", "--player", "greedy", "--json").stdout)
-    assert output["records"] == [r.__dict__ for r in run("greedy", 5, seed=3, progress=False).records]
+    assert output == run("greedy", 5, seed=3, progress=False).to_dict() | {"summary": output["summary"]}
     assert output["summary"]["games"] == 5
+
+
+@pytest.mark.parametrize("versus", [False, True])
+def test_json_records_carry_the_fields_of_their_kind(versus):
+    output = run("random", 2, seed=1, versus=versus, progress=False).to_dict()
+    versus_only = {"winner", "frames", "opponent_score"}
+    assert output["kind"] == ("match" if versus else "game")
+    assert all((versus_only <= record.keys()) == versus for record in output["records"])
+    assert all(not versus_only & record.keys() for record in output["records"]) != versus
+    assert ("wins" in output["summary"]) == versus
+
+
+@pytest.mark.parametrize("versus", [False, True])
+def test_replays_of_a_run_reproduce_its_games(tmp_path, versus):
+    from velmo_game.evaluate import replay_path
+    from velmo_game.replay import Replay
+
+    evaluation = run("greedy", 3, seed=2, versus=versus, moves=20, replays=tmp_path, backend="processes",
+                     workers=2, chunk_size=1, progress=False)
+    for record in evaluation.records:
+        final = Replay.load(replay_path(tmp_path, record.index)).final()
+        assert (final.score if not versus else final.players[0].score) == record.score
 
 
 def test_cli_help_table_and_errors():
