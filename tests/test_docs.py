@@ -145,8 +145,21 @@ def run_command(command: str) -> tuple[bool, str]:
             return True, f"skipped (mypy is not installed): {command}"
         words = [sys.executable, "-m", "mypy", *words[1:]]
         env = mypy_environment()
-    done = subprocess.run(words, cwd=ROOT, env=env, capture_output=True, text=True, timeout=300)
+    # The commands that write pictures and replays write them into a folder of their own.
+    cwd = _output_folder() if command.startswith(("python -m velmo_game.watch", "python -m velmo_game.replay")) else ROOT
+    done = subprocess.run(words, cwd=cwd, env=env, capture_output=True, text=True, timeout=300)
     return done.returncode == 0, f"$ {command}\n{done.stdout}{done.stderr}"
+
+
+_OUTPUT_FOLDER: list[Path] = []
+
+
+def _output_folder() -> Path:
+    if not _OUTPUT_FOLDER:
+        import tempfile
+
+        _OUTPUT_FOLDER.append(Path(tempfile.mkdtemp(prefix="velmo-docs-")))
+    return _OUTPUT_FOLDER[0]
 
 
 # ---------------------------------------------------------------------------------------------
