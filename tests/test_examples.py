@@ -19,6 +19,8 @@ RUNS = {
     "random_play.py": ["--games", "5", "--moves", "60", "--seed", "3"],
     "greedy.py": ["--games", "1", "--moves", "25", "--seed", "2", "--verbose"],
     "parallel.py": ["--fields", "60", "--workers", "2", "--moves", "15"],
+    "watch_bot.py": ["--seed", "3", "--moves", "12"],
+    "play_match.py": ["--seed", "1", "--quiet"],
 }
 
 
@@ -99,3 +101,11 @@ def test_every_example_answers_help(name):
 def test_parallel_prints_the_serial_time_beside_the_pooled_one():
     out = run_example("parallel.py", *RUNS["parallel.py"])
     assert re.search(r"on 2 workers in \d+\.\d\d s; in one process \d+\.\d\d s \(\d+\.\d\dx faster pooled\)", out), out
+
+
+def test_watch_bot_and_play_match_write_pages(tmp_path):
+    pytest.importorskip("PIL")
+    run_example("watch_bot.py", "--moves", "6", "--html", str(tmp_path / "game.html"), "--json", str(tmp_path / "g.json"))
+    out = run_example("play_match.py", "--seed", "2", "--html", str(tmp_path / "match.html"))
+    assert re.search(r"seed 2: (player [01] wins|a draw) at frame \d+", out)
+    assert all((tmp_path / name).stat().st_size > 0 for name in ("game.html", "g.json", "match.html"))

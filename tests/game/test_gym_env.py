@@ -111,3 +111,16 @@ def test_vector_env_renders_every_game():
     pictures = env.render()
     assert len(pictures) == 3
     np.testing.assert_array_equal(pictures[1], render.rgb_array(env.batch.game(1)))
+
+
+def test_module_qualified_ids_work_from_a_fresh_process():
+    import subprocess
+    import sys
+
+    code = ("import gymnasium\n"
+            "env = gymnasium.make('velmo_game:velmo/Puyo-v0')\n"
+            "vec = gymnasium.make_vec('velmo_game:velmo/Puyo-v0', num_envs=2, vectorization_mode='vector_entry_point')\n"
+            "versus = gymnasium.make('velmo_game:velmo/PuyoVersus-v0')\n"
+            "print(type(env.unwrapped).__name__, type(vec).__name__, type(versus.unwrapped).__name__)\n")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert done.stdout.split() == ["PuyoEnv", "PuyoVectorEnv", "PuyoVersusEnv"], done.stderr
