@@ -167,8 +167,8 @@ Game game_from_state(nb::handle state) {
 }
 
 std::string game_repr(const Game& game) {
-    return "<velmo_game.Game turn=" + std::to_string(game.turn()) + " score=" + std::to_string(game.score()) +
-           (game.is_over() ? " over>" : ">");
+    return "Game(" + sequence_origin(game.sequence()) + ", turn=" + std::to_string(game.turn()) + ", score=" +
+           std::to_string(game.score()) + (game.is_over() ? ", is_over=True)" : ")");
 }
 
 nb::tuple step_scores(const MoveResult& result) {
@@ -285,6 +285,7 @@ void bind_game(nb::module_& m) {
                  new (self) ObservationBuffer(static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs)));
              }, "visible"_a = 2, nb::sig("def __init__(self, visible: int = 2) -> None"),
              "Arrays for games that show ``visible`` next pairs.")
+        .def("__repr__", [](const ObservationBuffer& b) { return "ObservationBuffer(" + std::to_string(b.visible()) + ")"; })
         .def("fill", &ObservationBuffer::fill, "game"_a, nb::sig("def fill(self, game: Game) -> None"),
              "Write ``game``'s field, pairs and action mask (ValueError for another ``visible``).")
         .def_prop_ro("visible", &ObservationBuffer::visible, "How many next pairs the buffer holds.")

@@ -496,13 +496,21 @@ PyMatch match_from_state(nb::handle state) {
     return PyMatch{Match::restore(restored, ojama_state, rules, timing, frame, over, winner), visible};
 }
 
+// The pairs of a match: the seed when both players deal the seed's own sequence.
+std::string match_origin(const Match& m) {
+    const velmo::PairSequence& first = m.player(0).sequence;
+    const velmo::PairSequence& second = m.player(1).sequence;
+    if (first == second) return sequence_origin(first);
+    return "sequences=(" + sequence_origin(first) + ", " + sequence_origin(second) + ")";
+}
+
 std::string match_repr(const PyMatch& self) {
     const Match& m = self.match;
-    std::string out = "<velmo_game.Match frame=" + std::to_string(m.frame()) + " scores=" + std::to_string(m.player(0).score) + ":" +
-                      std::to_string(m.player(1).score) + " pending=" + std::to_string(m.player(0).pending_ojama) + ":" +
-                      std::to_string(m.player(1).pending_ojama);
-    if (!m.is_over()) return out + " to_move=" + due_text(m) + ">";
-    return out + (m.winner() == velmo::kNoWinner ? " draw>" : " winner=" + std::to_string(m.winner()) + ">");
+    std::string out = "Match(" + match_origin(m) + ", frame=" + std::to_string(m.frame()) + ", scores=(" +
+                      std::to_string(m.player(0).score) + ", " + std::to_string(m.player(1).score) + "), pending_ojama=(" +
+                      std::to_string(m.player(0).pending_ojama) + ", " + std::to_string(m.player(1).pending_ojama) + ")";
+    if (!m.is_over()) return out + ", to_move=" + due_text(m) + ")";
+    return out + ", winner=" + (m.winner() == velmo::kNoWinner ? std::string("None") : std::to_string(m.winner())) + ")";
 }
 
 // --- views ---------------------------------------------------------------------------------------
@@ -558,8 +566,9 @@ void bind_player_view(nb::module_& m) {
              "A ``(22,)`` bool array: True where the move is legal now (all False unless due).")
         .def("__repr__", [](const PlayerView& v) {
             const velmo::MatchPlayer& pl = v.player();
-            return "<velmo_game.MatchPlayer " + std::to_string(v.index) + " turn=" + std::to_string(pl.turn) + " score=" +
-                   std::to_string(pl.score) + " pending_ojama=" + std::to_string(pl.pending_ojama) + ">";
+            return "MatchPlayer(index=" + std::to_string(v.index) + ", turn=" + std::to_string(pl.turn) + ", score=" +
+                   std::to_string(pl.score) + ", pending_ojama=" + std::to_string(pl.pending_ojama) +
+                   (pl.lost ? ", lost=True)" : ")");
         });
 }
 

@@ -78,6 +78,12 @@ std::string sequence_repr(const PairSequence& sequence) {
 
 }  // namespace
 
+std::string sequence_origin(const PairSequence& sequence) {
+    if (sequence.kind() != SequenceKind::Balanced) return "sequence=" + sequence_repr(sequence);
+    const std::size_t colors = sequence.colors().size();
+    return "seed=" + std::to_string(sequence.seed()) + (colors == 4 ? "" : ", colors=" + std::to_string(colors));
+}
+
 const char* kind_name(SequenceKind kind) {
     switch (kind) {
         case SequenceKind::Balanced: return "balanced";

@@ -349,7 +349,12 @@ void bind_vec(nb::module_& m) {
                  if (!v.is_versus()) raise_value_error("this VecGame holds one-player games (versus=False): use game(index)");
                  return v.versus().match(index);
              }, "index"_a, nb::sig("def match(self, index: int) -> Match"), "A copy of match ``index`` (versus batches).")
-        .def("__len__", [](const VecGame& v) { return v.size(); });
+        .def("__len__", [](const VecGame& v) { return v.size(); })
+        .def("__repr__", [](const VecGame& v) {
+            return "VecGame(" + std::to_string(v.size()) + ", seed=" + std::to_string(v.config().seed) + ", num_threads=" +
+                   std::to_string(v.num_threads()) + ", colors=" + std::to_string(v.config().colors) + ", visible=" +
+                   std::to_string(v.config().visible) + (v.is_versus() ? ", versus=True)" : ")");
+        });
 }
 
 }  // namespace velmo_game

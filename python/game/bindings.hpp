@@ -4,6 +4,8 @@
 
 #include <nanobind/nanobind.h>
 
+#include <string>
+
 #include "game/game.hpp"
 
 namespace velmo_game {
@@ -22,6 +24,10 @@ velmo::SequenceKind kind_from_name(const std::string& name);
 
 // A sequence from the Game constructor's `sequence=` argument: a PairSequence or a list of pairs.
 velmo::PairSequence sequence_from_python(nb::handle sequence, const char* argument);
+
+// How a game's or match's repr names where its pairs come from: "seed=3" for the seed's own
+// balanced sequence (", colors=3" added for three colours), else "sequence=PairSequence(...)".
+std::string sequence_origin(const velmo::PairSequence& sequence);
 
 // Pickle states of a sequence and of a game: tuples of plain Python values, checked on the way in.
 nb::tuple sequence_state(const velmo::PairSequence& sequence);

@@ -246,6 +246,8 @@ class ObservationBuffer:
     def __init__(self, visible: int = 2) -> None:
         """Arrays for games that show ``visible`` next pairs."""
 
+    def __repr__(self) -> str: ...
+
     def fill(self, game: Game) -> None:
         """
         Write ``game``'s field, pairs and action mask (ValueError for another ``visible``).
@@ -498,6 +500,8 @@ class VecGame:
         """A copy of match ``index`` (versus batches)."""
 
     def __len__(self) -> int: ...
+
+    def __repr__(self) -> str: ...
 
 def detect_chains(field: velmo.Field, max_added: int, build_fields: bool) -> list[tuple[int, int, int, int, int, velmo.Field | None]]:
     """

@@ -62,6 +62,9 @@ class RandomOpponent:
         legal = match.legal_moves(player)
         return legal[self._rng.below(len(legal))]
 
+    def __repr__(self) -> str:
+        return f"RandomOpponent(rng={self._rng!r})"
+
 
 def check_env_options(illegal: str, render_mode: str | None) -> None:
     """The option checks every environment of the package makes, with the same messages."""

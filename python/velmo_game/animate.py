@@ -48,6 +48,9 @@ class Frame:
     kind: str
     move: int  # -1: before the first move
 
+    def __repr__(self) -> str:
+        return f"Frame({self.kind!r}, move={self.move}, caption={self.scene.caption!r})"
+
 
 def _cells(field: velmo.Field) -> npt.NDArray[np.uint8]:
     return render.scene_of(field).boards[0].cells
@@ -161,6 +164,10 @@ class Clip:
         frames[-1] = Frame(frames[-1].scene, "end", frames[-1].move)
         images = [render.draw(frame.scene, cell=cell) for frame in frames]
         return cls(images, frames, replay, cell, [_HOLD_MS[frame.kind] for frame in frames])
+
+    def __repr__(self) -> str:
+        width, height = self.images[0].size
+        return f"Clip({self.replay!r}, cell={self.cell}, frames=<{len(self.images)} of {width}x{height}>)"
 
     def save_gif(self, path: str | Path) -> None:
         """An animated GIF that loops."""

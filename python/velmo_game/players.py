@@ -52,6 +52,10 @@ class SplitMix64:
             raise ValueError(f"seed must be in 0..2**64-1, not {seed}")
         self.state = seed
 
+    def __repr__(self) -> str:
+        # The state is the seed of a generator that draws the same numbers from here on.
+        return f"SplitMix64({self.state})"
+
     def next(self) -> int:
         """The next 64-bit draw."""
         self.state = (self.state + _GOLDEN_GAMMA) & _MASK64

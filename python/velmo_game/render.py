@@ -71,6 +71,11 @@ class Board:
     pending_ojama: int | None = None
     over: bool = False
 
+    def __repr__(self) -> str:
+        puyos = int(np.count_nonzero(np.asarray(self.cells)))
+        extra = "" if self.pending_ojama is None else f", pending_ojama={self.pending_ojama}"
+        return f"Board(<{puyos} puyos>, pairs={list(self.pairs)!r}, score={self.score}, chain={self.chain}{extra})"
+
 
 @dataclass
 class Scene:

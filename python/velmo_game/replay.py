@@ -91,6 +91,10 @@ class Replay:
     #: Names of the players, for captions (optional).
     players: list[str] = dataclass_field(default_factory=list)
 
+    def __repr__(self) -> str:
+        players = f", players={self.players!r}" if self.players else ""
+        return f"Replay({self.kind!r}, seed={self.seed}, moves=<{len(self.moves)}>{players})"
+
     def __post_init__(self) -> None:
         if self.kind not in ("game", "match"):
             raise ValueError(f"a replay's kind is 'game' or 'match', not {self.kind!r}")
@@ -259,6 +263,9 @@ class Recorder:
 
     def __getattr__(self, name: str) -> Any:
         return getattr(self.game, name)
+
+    def __repr__(self) -> str:
+        return f"Recorder({self.game!r}, moves=<{len(self.replay.moves)}>)"
 
 
 def record(state: Playable, players: Sequence[str] = ()) -> Recorder:
