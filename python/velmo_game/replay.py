@@ -102,7 +102,14 @@ class Replay:
     # --- starting and playing -------------------------------------------------------------------
 
     def start(self) -> Playable:
-        """The game or match as it was before the first move."""
+        """The game or match as it was before the first move (ValueError for settings that make
+        none)."""
+        try:
+            return self._start()
+        except (TypeError, KeyError, IndexError) as error:
+            raise ValueError(f"this replay's settings make no {self.kind}: {error!r}") from None
+
+    def _start(self) -> Playable:
         sequences = self.sequences or [None, None]
         fields = self.fields or [None, None]
         sequence_args = [None if s is None else _sequence_from_record(s) for s in sequences]
@@ -183,7 +190,22 @@ class Replay:
         except (KeyError, TypeError) as error:
             raise ValueError(f"a replay without a valid {error}") from None
         replay._check_moves()
+        replay._check_fields()
         return replay
+
+    # The cell numbers a field of a game may hold: empty, ojama and the four colours.
+    _CELLS = frozenset((0, 1, 4, 5, 6, 7))
+
+    def _check_fields(self) -> None:
+        """Fields are checked here, before velmo reads them, which would fail harder on a bad cell."""
+        for field in self.fields or []:
+            if field is None:
+                continue
+            fits = isinstance(field, list) and len(field) == 6 and all(
+                isinstance(column, list) and len(column) == 14 and all(_is_int(c) and c in self._CELLS for c in column)
+                for column in field)
+            if not fits:
+                raise ValueError("a replay's starting field is 6 columns of 14 cells, each 0, 1 or 4 to 7")
 
     def _check_moves(self) -> None:
         for index, move in enumerate(self.moves):

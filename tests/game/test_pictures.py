@@ -149,6 +149,10 @@ def test_a_games_replay_with_its_own_pairs_and_field_reproduces_it(tmp_path):
     ('{"format": "velmo-replay", "version": 1, "kind": "game", "seed": 1, "moves": ["x"]}', "move 0"),
     ('{"format": "velmo-replay", "version": 1, "kind": "cup", "seed": 1, "moves": []}', "kind"),
     ('{"format": "velmo-replay", "version": 1, "kind": "match", "seed": 1, "moves": [[0]]}', "move 0"),
+    ('{"format": "velmo-replay", "version": 1, "kind": "match", "seed": 1, "rules": {"bogus": 1}, "moves": []}',
+     "settings make no match"),
+    ('{"format": "velmo-replay", "version": 1, "kind": "game", "seed": 1, "fields": [[[3] * 14] * 6], "moves": []}'
+     .replace("[[3] * 14] * 6", str([[3] * 14] * 6)), "starting field"),
 ])
 def test_broken_replays_are_refused_clearly(text, message):
     with pytest.raises(ValueError, match=message):
