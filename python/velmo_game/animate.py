@@ -12,7 +12,6 @@ from __future__ import annotations
 import base64
 import io
 import json
-import sys
 from dataclasses import dataclass, field as dataclass_field
 from html import escape
 from pathlib import Path
@@ -25,7 +24,7 @@ from PIL import Image
 import velmo
 from velmo_game import render
 from velmo_game._native import Game, Match, vanish_groups
-from velmo_game.replay import Replay
+from velmo_game.replay import Replay, progress_bar
 
 __all__ = ["Clip", "Frame", "scenes"]
 
@@ -137,17 +136,6 @@ def scenes(replay: Replay) -> Iterator[Frame]:
     return _game_frames(replay) if replay.kind == "game" else _match_frames(replay)
 
 
-def _progress_bar(total: int, progress: bool | None) -> Any:
-    """A progress bar on standard error when it is a terminal (or when asked), if tqdm is there."""
-    if progress is False or (progress is None and not sys.stderr.isatty()):
-        return None
-    try:
-        from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
-    except ImportError:
-        return None
-    return tqdm(total=total, unit="move", desc="drawing", file=sys.stderr)
-
-
 @dataclass
 class Clip:
     """The drawn pictures of a replay, with their holding times and the moves they show."""
@@ -160,9 +148,11 @@ class Clip:
 
     @classmethod
     def of(cls, replay: Replay, *, cell: int = 16, progress: bool | None = None) -> Clip:
-        frames = list(_by_move(scenes(replay), len(replay.moves), progress))
+        frames, images = [], []
+        for frame in _by_move(scenes(replay), len(replay.moves), progress):
+            frames.append(frame)
+            images.append(render.draw(frame.scene, cell=cell))
         frames[-1] = Frame(frames[-1].scene, "end", frames[-1].move)
-        images = [render.draw(frame.scene, cell=cell) for frame in frames]
         return cls(images, frames, replay, cell, [_HOLD_MS[frame.kind] for frame in frames])
 
     def __repr__(self) -> str:
@@ -222,7 +212,7 @@ class Clip:
 
 def _by_move(frames: Iterator[Frame], moves: int, progress: bool | None) -> Iterator[Frame]:
     """The frames, advancing a progress bar once per move."""
-    bar = _progress_bar(moves, progress)
+    bar = progress_bar(moves, progress, unit="move", desc="drawing")
     last = -1
     for frame in frames:
         if bar is not None and frame.move > last:

@@ -326,6 +326,17 @@ def replays_from_selfplay(arrays: Mapping[str, Any]) -> list[Replay]:
     return out
 
 
+def progress_bar(total: int | None, progress: bool | None, *, unit: str, desc: str) -> Any:
+    """A tqdm bar on standard error when it is a terminal (or when asked), if tqdm is there; else None."""
+    if progress is False or (progress is None and not sys.stderr.isatty()):
+        return None
+    try:
+        from tqdm import tqdm  # type: ignore[import-untyped, unused-ignore]
+    except ImportError:
+        return None
+    return tqdm(total=total, unit=unit, desc=desc, file=sys.stderr)
+
+
 # --- the command ---------------------------------------------------------------------------------
 
 

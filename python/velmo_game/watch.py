@@ -17,7 +17,8 @@ from typing import Sequence
 from velmo_game._native import Game, Match
 from velmo_game.evaluate import choose_in_match, derive_seed
 from velmo_game.players import Player, make_player
-from velmo_game.replay import Recorder, Replay, add_output_arguments, check_output_arguments, write_from_arguments
+from velmo_game.replay import (Recorder, Replay, add_output_arguments, check_output_arguments, progress_bar,
+                               write_from_arguments)
 
 __all__ = ["main", "watch_game", "watch_match"]
 
@@ -28,24 +29,36 @@ def _player(name: str, seed: int) -> Player:
     return make_player(name, **({"seed": seed} if name in ("random", "beam") else {}))
 
 
-def watch_game(player: str, seed: int, moves: int | None = None) -> Replay:
-    """The replay of ``Game(seed)`` played by ``player`` for ``moves`` moves (None: to its end)."""
+def watch_game(player: str, seed: int, moves: int | None = None, progress: bool | None = False) -> Replay:
+    """The replay of ``Game(seed)`` played by ``player`` for ``moves`` moves (None: to its end);
+    ``progress`` as in ``evaluate.run``."""
     chooser = _player(player, derive_seed(seed, 0))
     game = Game(seed)
     recorder = Recorder(game, [player])
+    bar = progress_bar(moves, progress, unit="move", desc="playing")
     while not game.is_over and (moves is None or game.turn < moves):
         recorder.play(chooser.choose(game))
+        if bar is not None:
+            bar.update()
+    if bar is not None:
+        bar.close()
     return recorder.replay
 
 
-def watch_match(player: str, opponent: str, seed: int, steps: int | None = None) -> Replay:
+def watch_match(player: str, opponent: str, seed: int, steps: int | None = None,
+                progress: bool | None = False) -> Replay:
     """The replay of ``Match(seed)``, ``player`` as player 0 against ``opponent``, for ``steps``
-    steps (None: to its end)."""
+    steps (None: to its end); ``progress`` as in ``evaluate.run``."""
     choosers = (_player(player, derive_seed(seed, 0)), _player(opponent, derive_seed(seed, 1)))
     match = Match(seed)
     recorder = Recorder(match, [player, opponent])
+    bar = progress_bar(steps, progress, unit="step", desc="playing")
     while not match.is_over and (steps is None or len(recorder.replay.moves) < steps):
         recorder.step({p: choose_in_match(choosers[p], match, p) for p in match.to_move()})
+        if bar is not None:
+            bar.update()
+    if bar is not None:
+        bar.close()
     return recorder.replay
 
 
@@ -70,10 +83,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     check_output_arguments(parser, args)
     if args.seed < 0 or (args.moves is not None and args.moves < 1):
         parser.error("--seed must not be negative and --moves must be at least 1")
+    progress = False if args.no_progress else None
     if args.versus:
-        replay = watch_match(args.player, args.opponent, args.seed, args.moves)
+        replay = watch_match(args.player, args.opponent, args.seed, args.moves, progress)
     else:
-        replay = watch_game(args.player, args.seed, 54 if args.moves is None else args.moves)
+        replay = watch_game(args.player, args.seed, 54 if args.moves is None else args.moves, progress)
     final = replay.final()
     summary = (f"score {final.score}, {final.turn} moves" if isinstance(final, Game) else
                f"scores {final.players[0].score}:{final.players[1].score}, winner {final.winner}, frame {final.frame}")
