@@ -1,14 +1,22 @@
 // Core benchmark of the bit field: every processor path of this build and machine side by side in
-// one run. Build with -DVELMO_BUILD_BENCHMARKS=ON and run velmo_core_benchmark [BATCHES [FIELDS]]
-// (see docs/performance.md; FIELDS, the number of random fields, defaults to 4096). Each figure
-// is the best of several timed batches, in nanoseconds per call
-// and in processor cycles of the clock that a dependent-add chain measures in the same run.
+// one run. Build with -DVELMO_BUILD_BENCHMARKS=ON (see docs/performance.md) and run
+//
+//   velmo_core_benchmark [BATCHES [FIELDS]]          every path, each beside the run's fastest
+//   velmo_core_benchmark --raw [BATCHES [FIELDS]]    the same figures, one "row|path|ns" line each
+//   velmo_core_benchmark --compare OTHER [ROUNDS [BATCHES [FIELDS]]]
+//                                                    this build against OTHER (another build of this
+//                                                    benchmark, e.g. on an older core), alternately
+//
+// FIELDS, the number of random fields, defaults to 4096. Each figure is the best of several timed
+// batches, in nanoseconds per call and in processor cycles of the clock that a dependent-add chain
+// measures in the same run.
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 #include <string_view>
@@ -30,6 +38,11 @@ using Clock = std::chrono::steady_clock;
 
 volatile std::uint64_t g_sink = 0;
 int g_batches = 15;
+// The 19-chain figures are timed in short batches, many of them: on a loaded machine a batch of
+// 20,000 calls (about 10 ms) is rarely left alone to the end, while batches of 2,000 give a
+// steady best. kChainBatchFactor times the batches of the other figures.
+constexpr int kChainCallsPerBatch = 2000;
+constexpr int kChainBatchFactor = 8;
 // Enough distinct random fields that the branch predictor cannot learn the set: on 256 fields
 // the random-field figures come out markedly too fast (see docs/performance.md).
 std::size_t g_random_fields = 4096;
@@ -66,14 +79,14 @@ struct Timing {
 // `calls_per_round` calls), in nanoseconds per call. The paths take turns batch by batch, so a
 // change in the machine's load or clock touches all of them alike and their ratios hold.
 template <class F>
-std::vector<Timing> best_of(int rounds, int calls_per_round, F&& action) {
+std::vector<Timing> best_of(int rounds, int calls_per_round, F&& action, int batches = g_batches) {
     const auto paths = supported_cpu_paths();
     std::vector<Timing> best(paths.size(), Timing{1e300, 0});
     for (const CpuPath path : paths) {  // warm up
         (void)force_cpu_path(path);
         for (int i = 0; i < rounds / 4 + 1; ++i) action(bit_kernels::active_kernels());
     }
-    for (int batch = 0; batch < g_batches; ++batch) {
+    for (int batch = 0; batch < batches; ++batch) {
         for (std::size_t p = 0; p < paths.size(); ++p) {
             (void)force_cpu_path(paths[p]);
             const auto& kernels = bit_kernels::active_kernels();
@@ -161,23 +174,105 @@ struct Row {
     std::vector<Timing> t;  // per path
 };
 
+// --- two builds, alternately ---------------------------------------------------------------------
+
+// ((row, path), ns per call) in the order of the --raw output of one run.
+using FigureKey = std::pair<std::string, std::string>;
+using RawFigures = std::vector<std::pair<FigureKey, double>>;
+
+// Runs `command` and reads its "row|path|ns" lines; empty when it fails.
+RawFigures run_raw(const std::string& command) {
+    RawFigures figures;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return figures;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        const std::string text(line);
+        const std::size_t first = text.find('|');
+        const std::size_t second = first == std::string::npos ? first : text.find('|', first + 1);
+        if (second == std::string::npos) continue;
+        figures.push_back({{text.substr(0, first), text.substr(first + 1, second - first - 1)}, std::atof(text.c_str() + second + 1)});
+    }
+    if (pclose(pipe) != 0) figures.clear();
+    return figures;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Times this build and `other` in alternating runs (ABBA order, so neither always runs first
+// after the other) and prints, per figure and path, both builds' best and median run and their
+// ratios: this build / the other. A change's gain is the ratio, measured under the same load.
+int compare(const std::string& self, const std::string& other, int rounds, const std::string& arguments) {
+    std::map<FigureKey, std::vector<double>> mine, theirs;
+    std::vector<FigureKey> order;  // first appearance, for printing
+    for (int round = 0; round < rounds; ++round) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool self_turn = (turn == 0) == (round % 2 == 0);
+            const std::string& binary = self_turn ? self : other;
+            const RawFigures figures = run_raw("'" + binary + "' --raw " + arguments);
+            if (figures.empty()) {
+                std::fprintf(stderr, "velmo_core_benchmark: '%s --raw %s' failed\n", binary.c_str(), arguments.c_str());
+                return 1;
+            }
+            for (const auto& [key, ns] : figures) {
+                if (!mine.contains(key) && !theirs.contains(key)) order.push_back(key);
+                (self_turn ? mine : theirs)[key].push_back(ns);
+            }
+        }
+    }
+    // Grouped by path, the figures in the benchmark's order.
+    std::stable_sort(order.begin(), order.end(), [](const FigureKey& a, const FigureKey& b) { return a.second < b.second; });
+    std::printf("this build: %s\nother build: %s\n%d alternating rounds of each (arguments: %s)\n\n", self.c_str(), other.c_str(), rounds,
+                arguments.c_str());
+    std::printf("%-40s %-10s %12s %12s %9s %13s\n", "ns per call", "path", "this (best)", "other (best)", "ratio", "ratio (median)");
+    for (const auto& key : order) {
+        if (!mine.contains(key) || !theirs.contains(key)) continue;  // a path or figure one build lacks
+        const std::vector<double>& a = mine[key];
+        const std::vector<double>& b = theirs[key];
+        const double best_a = *std::min_element(a.begin(), a.end()), best_b = *std::min_element(b.begin(), b.end());
+        std::printf("%-40s %-10s %12.1f %12.1f %8.3fx %12.3fx\n", key.first.c_str(), key.second.c_str(), best_a, best_b, best_a / best_b,
+                    median(a) / median(b));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) g_batches = std::max(3, std::atoi(argv[1]));
-    if (argc > 2) g_random_fields = static_cast<std::size_t>(std::max(16, std::atoi(argv[2])));
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "--compare") {
+        if (args.size() < 2) {
+            std::fprintf(stderr, "usage: velmo_core_benchmark --compare OTHER [ROUNDS [BATCHES [FIELDS]]]\n");
+            return 2;
+        }
+        const int rounds = args.size() > 2 ? std::max(1, std::atoi(args[2].c_str())) : 6;
+        std::string rest = args.size() > 3 ? args[3] : "5";
+        if (args.size() > 4) rest += " " + args[4];
+        return compare(argv[0], args[1], rounds, rest);
+    }
+    const bool raw = !args.empty() && args[0] == "--raw";
+    if (raw) args.erase(args.begin());
+    if (!args.empty()) g_batches = std::max(3, std::atoi(args[0].c_str()));
+    if (args.size() > 1) g_random_fields = static_cast<std::size_t>(std::max(16, std::atoi(args[1].c_str())));
     const BitField chains[2] = {first_19_chain(), second_19_chain()};
     const std::vector<BitField> fields = random_fields(g_random_fields, 2024);
     std::vector<BitField> vanished = fields;  // after one vanish: the holes that drop closes
     for (BitField& f : vanished) f.vanish(nullptr);
 
-    std::printf("velmo core benchmark; best of %d batches; %zu random fields; paths:", g_batches, fields.size());
-    for (const CpuPath path : supported_cpu_paths()) std::printf(" %s", std::string(to_text(path)).c_str());
-    std::printf("\n");
-    for (const BitField& start : chains) {
-        BitField copy = start;
-        const ChainResult result = velmo::chain(copy);
-        std::printf("19-chain field: chain %u, score %u\n", result.chain, result.score);
+    if (!raw) {
+        std::printf("velmo core benchmark; best of %d batches (19-chains: %d batches of %d calls); %zu random fields; paths:", g_batches,
+                    g_batches * kChainBatchFactor, kChainCallsPerBatch, fields.size());
+        for (const CpuPath path : supported_cpu_paths()) std::printf(" %s", std::string(to_text(path)).c_str());
+        std::printf("\n");
+        for (const BitField& start : chains) {
+            BitField copy = start;
+            const ChainResult result = velmo::chain(copy);
+            std::printf("19-chain field: chain %u, score %u\n", result.chain, result.score);
+        }
     }
 
     double cycle = ns_per_cycle();
@@ -200,16 +295,22 @@ int main(int argc, char** argv) {
     const char* kernel_names[2] = {"chain 19 (first), kernel only", "chain 19 (second), kernel only"};
     for (int c = 0; c < 2; ++c) {
         const BitField start = chains[c];
-        add(chain_names[c], best_of(20000, 1, [&](const Kernels&) {
-                BitField field = start;
-                g_sink = g_sink + velmo::chain(field).score;
-            }));
-        add(kernel_names[c], best_of(20000, 1, [&](const Kernels& kernels) {
-                BitPlanes planes = start.bit_planes();
-                ChainResult tally;
-                kernels.chain(planes, tally);
-                g_sink = g_sink + tally.score;
-            }));
+        add(chain_names[c], best_of(
+                                kChainCallsPerBatch, 1,
+                                [&](const Kernels&) {
+                                    BitField field = start;
+                                    g_sink = g_sink + velmo::chain(field).score;
+                                },
+                                g_batches * kChainBatchFactor));
+        add(kernel_names[c], best_of(
+                                 kChainCallsPerBatch, 1,
+                                 [&](const Kernels& kernels) {
+                                     BitPlanes planes = start.bit_planes();
+                                     ChainResult tally;
+                                     kernels.chain(planes, tally);
+                                     g_sink = g_sink + tally.score;
+                                 },
+                                 g_batches * kChainBatchFactor));
     }
     add("vanish+drop (random fields)", best_of(rounds_for(12), n, [&](const Kernels& kernels) {
             for (const BitField& f : fields) {
@@ -267,22 +368,28 @@ int main(int argc, char** argv) {
         }));
     (void)force_cpu_path(paths.back());
 
+    if (raw) {
+        for (const Row& row : rows) {
+            for (std::size_t p = 0; p < paths.size(); ++p) std::printf("%s|%s|%.3f\n", row.name.c_str(), std::string(to_text(paths[p])).c_str(), row.t[p].ns);
+        }
+        return 0;
+    }
     cycle = std::min(cycle, ns_per_cycle());
-    std::printf("in-run clock: dependent-add chain %.3f ns per cycle (%.2f GHz)\n\n", cycle, 1.0 / cycle);
-    std::printf("%-40s", "ns per call (cycles)");
-    for (const CpuPath path : paths) std::printf("  %18s", std::string(to_text(path)).c_str());
-    std::printf("  %s\n", "slowest/fastest");
+    std::printf("in-run clock: dependent-add chain %.3f ns per cycle (%.2f GHz)\n", cycle, 1.0 / cycle);
+    std::printf("each path: ns per call (cycles) and its ratio to the row's fastest path, all timed in this run\n\n");
+    std::printf("%-40s", "");
+    for (const CpuPath path : paths) std::printf("  %24s", std::string(to_text(path)).c_str());
+    std::printf("\n");
     for (const Row& row : rows) {
         std::printf("%-40s", row.name.c_str());
-        double lo = 1e300, hi = 0;
+        double fastest = 1e300;
+        for (const Timing& t : row.t) fastest = std::min(fastest, t.ns);
         for (const Timing& t : row.t) {
             char cell[64];
-            std::snprintf(cell, sizeof cell, "%.1f (%.0f)", t.ns, t.ns / cycle);
-            std::printf("  %18s", cell);
-            lo = std::min(lo, t.ns);
-            hi = std::max(hi, t.ns);
+            std::snprintf(cell, sizeof cell, "%.1f (%.0f) %.2fx", t.ns, t.ns / cycle, t.ns / fastest);
+            std::printf("  %24s", cell);
         }
-        std::printf("  %.2fx\n", hi / lo);
+        std::printf("\n");
     }
     std::printf("\nchain search: %zu trials on %zu fields (%.1f per field); search / summed trial chains:", num_trials, fields.size(),
                 static_cast<double>(num_trials) / static_cast<double>(fields.size()));

@@ -98,6 +98,23 @@ std::vector<BitField> sample_fields() {
     for (int i = 0; i < 300; ++i) {
         fields.push_back(velmo_test::random_stacked_field(random, {BitPuyoType::Red, BitPuyoType::Blue, BitPuyoType::Yellow, BitPuyoType::Green, BitPuyoType::Ojama}, 3 + i % 11));
     }
+    // Settled fields where one column empties a run of every length a step can clear there (a
+    // vertical group of 4 to 12, with ojama on it, at every height), and others fall beside it:
+    // every run length reaches the shorter gravity of a path that has one.
+    constexpr BitPuyoType kColors[4] = {BitPuyoType::Red, BitPuyoType::Blue, BitPuyoType::Yellow, BitPuyoType::Green};
+    for (std::uint64_t length = 4; length <= 12; ++length) {
+        for (std::uint64_t base = 0; base + length <= 12; ++base) {
+            BitField field = velmo_test::random_stacked_field(random, {BitPuyoType::Red, BitPuyoType::Blue, BitPuyoType::Yellow, BitPuyoType::Green, BitPuyoType::Ojama}, 12);
+            const std::uint64_t x = 1 + (length + base) % 6;
+            for (std::uint64_t r = 0; r < 13; ++r) field.set(x, kBottomPlayableRow - r, BitPuyoType::Empty);
+            std::uint64_t row = 0;
+            for (; row < base; ++row) field.set(x, kBottomPlayableRow - row, kColors[1 + row % 3]);
+            for (; row < base + length; ++row) field.set(x, kBottomPlayableRow - row, BitPuyoType::Red);
+            if (row < 13) field.set(x, kBottomPlayableRow - row++, BitPuyoType::Ojama);
+            if (row < 13) field.set(x, kBottomPlayableRow - row, kColors[random() % 4]);
+            fields.push_back(field);
+        }
+    }
     return fields;
 }
 

@@ -13,7 +13,7 @@
 //                                packed to the bottom of the lane (gravity)
 //   kCompactsAnyHolesAtOnce      whether compact costs the same for any number of holes
 // and may provide settled(planes) and close_single_runs(planes, cleared), a shorter gravity for
-// the chain loop (see the AVX-512 path), and ternary<table>(a, b, c), any bitwise function of
+// the chain loop (see the x86 vector paths), and ternary<table>(a, b, c), any bitwise function of
 // three masks in one instruction (see logic).
 #pragma once
 
@@ -317,14 +317,17 @@ struct Kernels {
     // something has fewer colour cells afterwards (gravity keeps every bit), so only an iteration
     // without a group needs the comparison. Gravity moves cells only within the counted area, so
     // whether a WALL cell lies inside it holds for the whole chain and is decided once.
-    static void chain(Planes& planes, Tally& tally) {
-        if constexpr (Ops::kCompactsAnyHolesAtOnce) {
+    //
+    // `settled`: the caller knows that gravity would move nothing (the chain search drops its
+    // trial field just before); the chain then ends at the first iteration without a group.
+    static void chain(Planes& planes, Tally& tally, bool settled = false) {
+        if constexpr (Ops::kCompactsAnyHolesAtOnce || kClosesSingleRuns) {
             if (!walls_inside(planes)) [[likely]] {
-                chain_loop<true>(planes, tally);
+                chain_loop<true>(planes, tally, settled);
                 return;
             }
         }
-        chain_loop<false>(planes, tally);
+        chain_loop<false>(planes, tally, settled);
     }
 
     static constexpr bool kClosesSingleRuns = requires(Planes& planes, W cells) {
@@ -332,11 +335,25 @@ struct Kernels {
         { Ops::close_single_runs(planes, cells) } -> std::same_as<bool>;
     };
 
+    // Gravity after emptying `cleared`, for a chain loop with or without WALL cells inside the
+    // counted area.
     template <bool kWithoutInnerWalls>
-    static void chain_loop(Planes& planes, Tally& tally) {
-        // Only a path with the shorter gravity tracks whether the field is settled.
-        bool settled = false;
-        if constexpr (kWithoutInnerWalls && kClosesSingleRuns) settled = Ops::settled(planes);
+    static void clear_and_drop(Planes& planes, W cleared) {
+        if constexpr (kWithoutInnerWalls && Ops::kCompactsAnyHolesAtOnce) {
+            clear_and_drop_without_inner_walls(planes, cleared);
+        } else {
+            clear(planes, cleared);
+            drop(planes);
+        }
+    }
+
+    // Every gravity leaves a settled field (a second pass moves nothing), so the iteration that
+    // finds no group after one needs no gravity pass and no comparison: the chain is over. On a
+    // path with the shorter gravity for single runs, a settled field without WALL cells inside the
+    // counted area also lets a step whose cleared cells form one run per column fall that way.
+    template <bool kWithoutInnerWalls>
+    static void chain_loop(Planes& planes, Tally& tally, bool settled) {
+        if constexpr (kWithoutInnerWalls && kClosesSingleRuns) settled = settled || Ops::settled(planes);
         for (unsigned iteration = 0; iteration < kMaxChainIterations; ++iteration) {
             const W vanishing = find_vanishing(planes);
             if (!Ops::is_zero(vanishing)) {
@@ -344,23 +361,14 @@ struct Kernels {
                 report_step(planes, vanishing, step);
                 commit(step, tally);
                 const W cleared = cleared_cells(planes, vanishing);
-                if constexpr (kWithoutInnerWalls) {
-                    if constexpr (kClosesSingleRuns) {
-                        if (settled && Ops::close_single_runs(planes, cleared)) [[likely]] continue;
-                        settled = true;  // what the full gravity below leaves
-                    }
-                    clear_and_drop_without_inner_walls(planes, cleared);
-                } else {
-                    clear(planes, cleared);
-                    drop(planes);
+                if constexpr (kWithoutInnerWalls && kClosesSingleRuns) {
+                    if (settled && Ops::close_single_runs(planes, cleared)) [[likely]] continue;
                 }
+                clear_and_drop<kWithoutInnerWalls>(planes, cleared);
+                settled = true;
                 continue;
             }
-            // Gravity moves nothing on a settled field (no hole below any puyo of the counted
-            // area), which is what every step of the shorter gravity leaves: the chain is over.
-            if constexpr (kWithoutInnerWalls && kClosesSingleRuns) {
-                if (settled) return;
-            }
+            if (settled) return;
             const Planes before = planes;
             drop(planes);
             if (same(planes, before)) return;
@@ -399,7 +407,7 @@ struct Kernels {
             clear(trial, group);
             drop(trial);
             Tally tally{0, 0, nullptr};
-            chain(trial, tally);
+            chain(trial, tally, /*settled=*/true);
             if (tally.score != 0) {
                 FoundChainRecord record{Ops::store(group), static_cast<std::uint8_t>(code), BitPlanes{}, tally.score, tally.num_steps};
                 store(trial, record.field);

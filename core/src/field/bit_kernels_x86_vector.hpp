@@ -3,7 +3,9 @@
 // half with PEXT/PDEP. Include only from a path unit that has included <immintrin.h> under its
 // own instruction sets. `Path` is that unit's own Ops type, declared in its anonymous namespace,
 // so every unit instantiates a copy of its own, compiled with its flags: no copy can stand in
-// for another's at link time. `Path` adds lane_deposit(holes), and may add more.
+// for another's at link time. `Path` adds lane_deposit(holes) for that gravity, and for the
+// shorter gravity of single runs (close_single_runs) run_shift(cleared), each lane's run length
+// in the form its shift_down(cells, shift) takes.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +48,50 @@ struct X86VectorOps {
         x = x | _mm_srli_epi16(x, 2);
         x = x | _mm_srli_epi16(x, 4);
         return x | _mm_srli_epi16(x, 8);
+    }
+
+    // Whether every lane's occupied cells among rows 0..13 (bits 0..13) run from bit 0 up without
+    // a gap: the state that every gravity of these paths leaves behind.
+    template <class Planes>
+    static bool settled(const Planes& planes) {
+        const W low_rows = (planes.p0 | planes.p1 | planes.p2) & _mm_set1_epi16(0x3FFF);
+        return is_zero(low_rows & _mm_add_epi16(low_rows, _mm_set1_epi16(1)));
+    }
+
+    // Gravity after emptying `cleared` on a settled field (see settled) without WALL cells inside
+    // the counted area, when each lane's cleared cells form one run of rows: the counted cells
+    // above the run move down by its length, all lanes at once with a per-lane shift, and the
+    // planes never leave the vector registers. Returns false, changing nothing, when a lane holds
+    // two runs. The result equals the gathering and scattering of compact: below the run every
+    // cell is kept, above it the kept cells are the stack's remaining cells, and the kept cells
+    // outside the counted area carry nothing into it.
+    //
+    // Each step of the chain waits for this one, so the planes go through two operations only:
+    // a shift of their counted cells (taken before the step, off the critical path) and a select.
+    // cleared - 1 marks the cells below the run (all of a lane without a run), and what gravity
+    // never moves is exactly what lies outside the counted area, so a cell keeps its place
+    // outside the area and below the run, and takes the shifted content elsewhere: a counted cell
+    // at or above the run receives the cell `length` rows above it, or nothing when that lies
+    // outside the area.
+    template <class Planes>
+    static bool close_single_runs(Planes& planes, W cleared) {
+        static_assert(bit_layout::kDropKeep == ~bit_layout::kCountedArea);
+        using K = Kernels<Path>;
+        const W minus_one = _mm_add_epi16(cleared, _mm_set1_epi16(-1));
+        // One run per lane: adding 1 to the run and all below it clears them, leaving no cleared
+        // cell above (an empty lane is all ones and becomes 0).
+        if (_mm_testz_si128(_mm_sub_epi16(cleared | minus_one, _mm_set1_epi16(-1)), cleared) == 0) return false;
+        const W counted = load(bit_layout::kCountedArea);
+        const W shift = Path::run_shift(cleared);
+        // Outside the counted area, or below the run.
+        const W kept_in_place = K::logic([](auto a, auto b, auto c) { return ~a | (b & ~c); }, counted, minus_one, cleared);
+        W* const all[3] = {&planes.p0, &planes.p1, &planes.p2};
+#pragma GCC unroll 3
+        for (W* plane : all) {
+            const W fallen = Path::shift_down(*plane & counted, shift);
+            *plane = K::logic([](auto a, auto b, auto c) { return (a & b) | (~a & c); }, kept_in_place, *plane, fallen);
+        }
+        return true;
     }
 
     // Gathers each half's counted-area bits at the positions that are not holes and scatters
