@@ -189,6 +189,15 @@ void bind_search(nb::module_& m) {
                   "max_added: int) -> tuple[int, int, int]"),
           "The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; "
           "runs without the interpreter lock.");
+    // The beam player's defaults, for the Python front's signature: they live in BeamConfig only.
+    const velmo::BeamConfig beam;
+    m.attr("BEAM_WIDTH") = beam.width;
+    m.attr("BEAM_DEPTH") = beam.depth;
+    m.attr("BEAM_SEED") = beam.seed;
+    m.attr("BEAM_NODE_BUDGET") = beam.node_budget;
+    m.attr("BEAM_TIME_BUDGET_MS") = beam.time_budget_ms;
+    m.attr("BEAM_FIRE_SCORE") = beam.fire_score;
+    m.attr("BEAM_MAX_ADDED") = beam.max_added;
     m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),
           "The stable 64-bit hash of a field's planes.");
     m.def("vanish_groups", &vanish_groups, "field"_a, nb::sig("def vanish_groups(field: velmo.Field) -> velmo.Field"),

@@ -180,16 +180,16 @@ class BeamSearch:
 
     def __init__(
         self,
-        width: int = 64,
-        depth: int = 4,
-        seed: int = 0,
+        width: int = _native.BEAM_WIDTH,
+        depth: int = _native.BEAM_DEPTH,
+        seed: int = _native.BEAM_SEED,
         *,
-        node_budget: int = 0,
-        time_budget_ms: float = 0.0,
-        fire_score: int = 80_000,
+        node_budget: int = _native.BEAM_NODE_BUDGET,
+        time_budget_ms: float = _native.BEAM_TIME_BUDGET_MS,
+        fire_score: int = _native.BEAM_FIRE_SCORE,
         last_turn: int | None = None,
         end_turn: int | None = None,
-        max_added: int = 2,
+        max_added: int = _native.BEAM_MAX_ADDED,
     ) -> None:
         if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
             raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
