@@ -30,14 +30,7 @@ struct MoveResult {
 Game make_game(nb::handle seed, nb::handle colors, nb::handle visible, nb::handle field, nb::handle sequence) {
     const auto shown = static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs));
     const velmo::BitField start = field.is_none() ? velmo::BitField{} : field_from_python(field, "field");
-    PairSequence pairs;
-    if (sequence.is_none()) {
-        nb::object made = nb::module_::import_("velmo_game._native").attr("PairSequence")(seed, "colors"_a = colors);
-        pairs = nb::cast<const PairSequence&>(made);
-    } else {
-        pairs = sequence_from_python(sequence, "sequence");
-    }
-    return Game(start, pairs, shown);
+    return Game(start, sequence.is_none() ? make_seeded(seed, colors, "balanced") : sequence_from_python(sequence, "sequence"), shown);
 }
 
 std::uint64_t move_from_python(nb::handle move) {
@@ -268,7 +261,7 @@ void bind_game(nb::module_& m) {
              nb::sig("def __deepcopy__(self, memo: dict[int, object], /) -> Game"), "An independent copy.")
         .def("__getstate__", &game_state, nb::sig("def __getstate__(self) -> tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool]"),
              "The pickle state: (version, field state, sequence state, visible, turn, score, is_over).")
-        .def("__setstate__", [](Game* self, nb::handle state) { new (self) Game(game_from_state(state)); }, "state"_a,
+        .def("__setstate__", [](Game* self, nb::handle state) { new (self) Game(parse_state("Game", [&] { return game_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool], /) -> None"),
              "Restore a pickled game (ValueError for a state that is not one).")
         .def("__eq__", [](const Game& a, nb::handle b) -> nb::object {

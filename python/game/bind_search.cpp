@@ -4,6 +4,7 @@
 #include <nanobind/ndarray.h>
 
 #include <cstdint>
+#include <string>
 
 #include "bindings.hpp"
 #include "interop.hpp"
@@ -124,6 +125,7 @@ std::int64_t expand_batch(const Planes& fields, const Pairs& pairs, OutPlanes& o
 nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
                     double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn, nb::handle end_turn,
                     nb::handle max_added) {
+    if (!(time_budget_ms >= 0)) raise_value_error("time_budget_ms must be a number >= 0, not " + std::to_string(time_budget_ms));
     velmo::BeamConfig config;
     config.width = width;
     config.depth = depth;
@@ -161,8 +163,10 @@ void bind_search(nb::module_& m) {
           nb::sig("def expand(field: velmo.Field, pair: velmo.Pair) -> tuple[tuple[int, ...], tuple[velmo.Field, ...], "
                   "tuple[int, ...], tuple[int, ...], tuple[bool, ...]]"),
           "The legal children of a pair placement as (moves, fields, chains, scores, game_over) tuples.");
-    m.def("expand_batch_planes", &expand_batch, "fields"_a, "pairs"_a, "out_fields"_a, "out_legal"_a, "out_chains"_a,
-          "out_scores"_a, "out_game_over"_a,
+    // No conversion of any argument: an output of the wrong dtype or layout would otherwise be
+    // written as a temporary copy and the caller's array left as it was.
+    m.def("expand_batch_planes", &expand_batch, "fields"_a.noconvert(), "pairs"_a.noconvert(), "out_fields"_a.noconvert(),
+          "out_legal"_a.noconvert(), "out_chains"_a.noconvert(), "out_scores"_a.noconvert(), "out_game_over"_a.noconvert(),
           nb::sig("def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], "
                   "pairs: numpy.typing.NDArray[numpy.uint8], "
                   "out_fields: numpy.typing.NDArray[numpy.uint64], "
@@ -171,7 +175,8 @@ void bind_search(nb::module_& m) {
                   "out_scores: numpy.typing.NDArray[numpy.uint32], "
                   "out_game_over: numpy.typing.NDArray[numpy.bool_]) -> int"),
           "Expands every row into the output buffers with the interpreter lock released; returns -1, or the first "
-          "row whose field or pair is invalid (that row and later ones are not written).");
+          "row whose field or pair is invalid (that row and later ones are not written). Every array must already "
+          "have its dtype and be C-contiguous (TypeError otherwise).");
     m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
           "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a,
           nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "

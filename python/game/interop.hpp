@@ -42,6 +42,17 @@ std::string python_type_name(nb::handle value);
 [[noreturn]] void raise_value_error(const std::string& message);
 [[noreturn]] void raise_type_error(const std::string& message);
 
+// Parses a pickle state with `parse`: an item of the wrong type, which nanobind reports as a
+// cast error, becomes the ValueError every other flaw of a state gives.
+template <class Parse>
+auto parse_state(const char* type_name, Parse&& parse) -> decltype(parse()) {
+    try {
+        return parse();
+    } catch (const nb::cast_error&) {
+        raise_value_error(std::string("invalid ") + type_name + " state: an item has the wrong type");
+    }
+}
+
 // "3-top": a move's hand in velmo's text form.
 std::string hand_text(std::uint64_t move);
 
