@@ -106,10 +106,9 @@ nb::tuple observation(const Game& game) {
 class ObservationBuffer {
 public:
     explicit ObservationBuffer(unsigned visible) : visible_(visible) {
-        field_ = numpy_zeros(nb::make_tuple(kFieldRows, kFieldColumns), "uint8");
-        pairs_ = numpy_zeros(nb::make_tuple(1 + visible, 2), "uint8");
-        mask_ = numpy_zeros(nb::make_tuple(velmo::kNumMoves), "int8");
-        for (nb::object* a : {&field_, &pairs_, &mask_}) a->attr("flags").attr("writeable") = false;
+        field_ = owned_.zeros<std::uint8_t>({kFieldRows, kFieldColumns});
+        pairs_ = owned_.zeros<std::uint8_t>({1 + std::size_t{visible}, 2});
+        mask_ = owned_.zeros<std::int8_t>({velmo::kNumMoves});
         field_data_ = data_of<std::uint8_t>(field_);
         pairs_data_ = data_of<std::uint8_t>(pairs_);
         mask_data_ = data_of<std::uint8_t>(mask_);
@@ -129,6 +128,7 @@ public:
     nb::object field_, pairs_, mask_;
 
 private:
+    OwnedArrays owned_;
     unsigned visible_;
     std::uint8_t* field_data_ = nullptr;
     std::uint8_t* pairs_data_ = nullptr;

@@ -48,37 +48,32 @@ public:
     VecGame(std::size_t n, std::uint64_t seed, unsigned colors, unsigned visible, unsigned threads, AutoReset mode,
             std::uint64_t max_steps, velmo::IllegalPolicy illegal, float illegal_penalty) {
         const std::size_t rows = 1 + visible;
-        field_ = numpy_zeros(nb::make_tuple(n, kFieldRows, kFieldColumns), "uint8");
-        pairs_ = numpy_zeros(nb::make_tuple(n, rows, 2), "uint8");
-        reward_ = numpy_zeros(nb::make_tuple(n), "float32");
-        terminated_ = numpy_zeros(nb::make_tuple(n), "bool");
-        truncated_ = numpy_zeros(nb::make_tuple(n), "bool");
-        mask_ = numpy_zeros(nb::make_tuple(n, velmo::kNumMoves), "bool");
-        chain_ = numpy_zeros(nb::make_tuple(n), "int32");
-        score_ = numpy_zeros(nb::make_tuple(n), "int64");
-        steps_ = numpy_zeros(nb::make_tuple(n), "int64");
-        final_field_ = numpy_zeros(nb::make_tuple(n, kFieldRows, kFieldColumns), "uint8");
-        final_pairs_ = numpy_zeros(nb::make_tuple(n, rows, 2), "uint8");
-        seeds_ = numpy_zeros(nb::make_tuple(n), "uint64");
-        substituted_ = numpy_zeros(nb::make_tuple(n), "bool");
+        field_ = owned_.zeros<std::uint8_t>({n, kFieldRows, kFieldColumns});
+        pairs_ = owned_.zeros<std::uint8_t>({n, rows, 2});
+        reward_ = owned_.zeros<float>({n});
+        terminated_ = owned_.zeros<bool>({n});
+        truncated_ = owned_.zeros<bool>({n});
+        mask_ = owned_.zeros<bool>({n, velmo::kNumMoves});
+        chain_ = owned_.zeros<std::int32_t>({n});
+        score_ = owned_.zeros<std::int64_t>({n});
+        steps_ = owned_.zeros<std::int64_t>({n});
+        final_field_ = owned_.zeros<std::uint8_t>({n, kFieldRows, kFieldColumns});
+        final_pairs_ = owned_.zeros<std::uint8_t>({n, rows, 2});
+        seeds_ = owned_.zeros<std::uint64_t>({n});
+        substituted_ = owned_.zeros<bool>({n});
         velmo::BatchOutputs out{data_of<std::uint8_t>(field_), data_of<std::uint8_t>(pairs_), data_of<float>(reward_),
                                 data_of<std::uint8_t>(terminated_), data_of<std::uint8_t>(truncated_), data_of<std::uint8_t>(mask_),
                                 data_of<std::int32_t>(chain_), data_of<std::int64_t>(score_), data_of<std::int64_t>(steps_),
                                 data_of<std::uint8_t>(final_field_), data_of<std::uint8_t>(final_pairs_), data_of<std::uint64_t>(seeds_)};
         out.substituted = data_of<std::uint8_t>(substituted_);
-        for (nb::object* a : {&field_, &pairs_, &reward_, &terminated_, &truncated_, &mask_, &chain_, &score_, &steps_, &final_field_,
-                              &final_pairs_, &seeds_, &substituted_}) {
-            a->attr("flags").attr("writeable") = false;
-        }
         velmo::BatchConfig config{n, seed, colors, visible, threads, mode, max_steps, illegal, illegal_penalty};
         {
             nb::gil_scoped_release release;
             batch_ = std::make_unique<velmo::GameBatch>(config, out);
         }
         result_ = nb::make_tuple(nb::make_tuple(field_, pairs_), reward_, terminated_, truncated_);
-        sampled_ = numpy_zeros(nb::make_tuple(n), "int64");
+        sampled_ = owned_.zeros<std::int64_t>({n});
         sampled_data_ = data_of<std::int64_t>(sampled_);
-        sampled_.attr("flags").attr("writeable") = false;
         staged_.emplace(n, 0, velmo::kNumMoves - 1, "(" + std::to_string(n) + ",)", "game");
     }
 
@@ -192,6 +187,7 @@ public:
 
 private:
 
+    OwnedArrays owned_;  // before batch_: the memory outlives the batch writing into it
     std::unique_ptr<velmo::GameBatch> batch_;
     std::unique_ptr<VersusVec> versus_;
     nb::object result_;

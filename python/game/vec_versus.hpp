@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "game/match_batch.hpp"
+#include "numpy_buffers.hpp"
 #include "vec_actions.hpp"
 
 namespace velmo_game {
@@ -39,6 +40,7 @@ public:
 private:
     [[noreturn]] void raise_refusal(const velmo::MatchBatchRefusal& refusal) const;
 
+    OwnedArrays owned_;  // before batch_: the memory outlives the batch writing into it
     std::unique_ptr<velmo::MatchBatch> batch_;
     nb::object result_;
     StagedActions staged_;
