@@ -3,6 +3,7 @@
 // velmo_game.search shapes the results into named records.
 #include <nanobind/ndarray.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -117,9 +118,26 @@ std::int64_t expand_batch(const Planes& fields, const Pairs& pairs, OutPlanes& o
         scores.shape(0) != n || over.shape(0) != n) {
         raise_value_error("the batch arrays must all have the same number of rows");
     }
-    nb::gil_scoped_release unlocked;
-    return expand_rows(fields.data(), pairs.data(), n, out_fields.data(), legal.data(), chains.data(), scores.data(),
-                       over.data());
+    // In blocks of some milliseconds, so that Ctrl-C stops a large batch (the outputs then hold
+    // the rows done so far).
+    constexpr std::size_t kBlockRows = 1024;
+    std::int64_t bad = -1;
+    run_interruptible([&](const velmo::StopCheck& stop) {
+        for (std::size_t begin = 0; begin < n; begin += kBlockRows) {
+            const std::size_t rows = std::min(kBlockRows, n - begin);
+            bad = expand_rows(fields.data() + kPlaneWords * begin, pairs.data() + 2 * begin, rows,
+                              out_fields.data() + kPlaneWords * velmo::kNumMoves * begin, legal.data() + velmo::kNumMoves * begin,
+                              chains.data() + velmo::kNumMoves * begin, scores.data() + velmo::kNumMoves * begin,
+                              over.data() + velmo::kNumMoves * begin);
+            if (bad >= 0) {
+                bad += static_cast<std::int64_t>(begin);
+                return true;
+            }
+            if (begin + rows < n && stop()) return false;
+        }
+        return true;
+    }, [] {});
+    return bad;
 }
 
 nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
@@ -139,9 +157,11 @@ nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb:
     const velmo::Game position = game;  // searched without the lock, so on a copy of our own
     velmo::BeamStats stats;
     int move = -1;
-    {
+    try {
         nb::gil_scoped_release unlocked;
-        move = velmo::beam_search_move(position, config, &stats);
+        move = velmo::beam_search_move(position, config, &stats, python_signal_check());
+    } catch (const velmo::Interrupted&) {
+        throw nb::python_error();
     }
     return nb::make_tuple(move, stats.nodes, stats.depth_reached);
 }

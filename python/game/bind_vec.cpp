@@ -67,9 +67,11 @@ public:
                                 data_of<std::uint8_t>(final_field_), data_of<std::uint8_t>(final_pairs_), data_of<std::uint64_t>(seeds_)};
         out.substituted = data_of<std::uint8_t>(substituted_);
         velmo::BatchConfig config{n, seed, colors, visible, threads, mode, max_steps, illegal, illegal_penalty};
-        {
+        try {
             nb::gil_scoped_release release;
-            batch_ = std::make_unique<velmo::GameBatch>(config, out);
+            batch_ = std::make_unique<velmo::GameBatch>(config, out, python_signal_check());
+        } catch (const velmo::Interrupted&) {
+            throw nb::python_error();
         }
         result_ = nb::make_tuple(nb::make_tuple(field_, pairs_), reward_, terminated_, truncated_);
         sampled_ = owned_.zeros<std::int64_t>({n});
@@ -96,11 +98,9 @@ public:
     }
 
     nb::object step(nb::handle actions_argument) {
-        if (versus_) {
-            Busy busy(busy_);
-            return versus_->step(actions_argument);
-        }
         Busy busy(busy_);
+        refuse_if_unfinished();
+        if (versus_) return versus_->step(actions_argument, unfinished_);
         // The batch steps its own copy: another thread changing the caller's array while the lock
         // is released cannot slip an unchecked move in.
         const std::int64_t* data = staged_->stage(actions_argument);
@@ -110,16 +110,15 @@ public:
             raise_value_error(where + " (" + hand_text(static_cast<std::uint64_t>(refusal->action)) +
                               ") is not legal in that game; action_masks marks the legal moves; no game moved");
         }
-        {
-            nb::gil_scoped_release release;
-            batch_->step(data);
-        }
+        run_interruptible([&](const velmo::StopCheck& stop) { return batch_->step(data, stop); },
+                          [&] { unfinished_ = "a step was interrupted part way (some games moved, others not)"; });
         return result_;
     }
 
     nb::object sample_actions() {
         if (versus_) raise_value_error("sample_actions draws one-player moves; this VecGame holds matches (versus=True)");
         Busy busy(busy_);
+        refuse_if_unfinished();
         {
             nb::gil_scoped_release release;
             batch_->sample_actions(sampled_data_);
@@ -131,11 +130,10 @@ public:
         std::optional<std::uint64_t> s;
         if (!seed.is_none()) s = seed_from_python(seed, "seed");
         Busy busy(busy_);
-        if (versus_) return versus_->reset(s);
-        {
-            nb::gil_scoped_release release;
-            batch_->reset(s);
-        }
+        if (versus_) return versus_->reset(s, unfinished_);
+        run_interruptible([&](const velmo::StopCheck& stop) { return batch_->reset(s, stop); },
+                          [&] { unfinished_ = "a reset was interrupted part way (some games started their episode, others not)"; });
+        unfinished_.clear();
         return nb::make_tuple(field_, pairs_);
     }
 
@@ -176,6 +174,11 @@ private:
         std::atomic<std::uintptr_t>& flag_;
     };
 
+    // After an interrupted step or reset the batch is marked: it steps again only after a reset.
+    void refuse_if_unfinished() const {
+        if (!unfinished_.empty()) throw nb::builtin_exception(nb::exception_type::runtime_error, (unfinished_ + ": reset() the batch before using it again").c_str());
+    }
+
 public:
     // `read(self)` under the busy flag: a game, a match or an output array is never handed out
     // while another thread steps the batch.
@@ -195,6 +198,7 @@ private:
     std::int64_t* sampled_data_ = nullptr;
     std::optional<StagedActions> staged_;  // one-player batches only
     mutable std::atomic<std::uintptr_t> busy_{0};
+    std::string unfinished_;  // what an interruption left half done; empty when whole
 };
 
 unsigned default_threads() {

@@ -81,9 +81,11 @@ VersusVec::VersusVec(const velmo::MatchBatchConfig& config)
     out.final_pairs = data_of<std::uint8_t>(final_pairs);
     out.final_pending_ojama = data_of<std::uint32_t>(final_pending_ojama);
     out.seeds = data_of<std::uint64_t>(seeds);
-    {
+    try {
         nb::gil_scoped_release release;
-        batch_ = std::make_unique<velmo::MatchBatch>(config, out);
+        batch_ = std::make_unique<velmo::MatchBatch>(config, out, python_signal_check());
+    } catch (const velmo::Interrupted&) {
+        throw nb::python_error();
     }
     result_ = nb::make_tuple(nb::make_tuple(field, pairs, pending_ojama), reward, terminated, truncated);
 }
@@ -106,22 +108,19 @@ void VersusVec::raise_refusal(const velmo::MatchBatchRefusal& refusal) const {
     raise_value_error(where + " is refused; no match moved");
 }
 
-nb::object VersusVec::step(nb::handle actions_argument) {
+nb::object VersusVec::step(nb::handle actions_argument, std::string& unfinished) {
     // The batch steps its own copy of the actions (see StagedActions).
     const std::int64_t* data = staged_.stage(actions_argument);
     if (auto refusal = batch_->check(data)) raise_refusal(*refusal);
-    {
-        nb::gil_scoped_release release;
-        batch_->step(data);
-    }
+    run_interruptible([&](const velmo::StopCheck& stop) { return batch_->step(data, stop); },
+                      [&] { unfinished = "a step was interrupted part way (some matches moved, others not)"; });
     return result_;
 }
 
-nb::object VersusVec::reset(std::optional<std::uint64_t> seed) {
-    {
-        nb::gil_scoped_release release;
-        batch_->reset(seed);
-    }
+nb::object VersusVec::reset(std::optional<std::uint64_t> seed, std::string& unfinished) {
+    run_interruptible([&](const velmo::StopCheck& stop) { return batch_->reset(seed, stop); },
+                      [&] { unfinished = "a reset was interrupted part way (some matches started their episode, others not)"; });
+    unfinished.clear();
     return nb::make_tuple(field, pairs, pending_ojama);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "game/match_batch.hpp"
 #include "numpy_buffers.hpp"
@@ -27,8 +28,9 @@ public:
 
     // Checks the (N, 2) actions (ValueError, nothing moved) and steps every match with the
     // interpreter lock released; returns the step's tuple of the batch's own arrays.
-    nb::object step(nb::handle actions);
-    nb::object reset(std::optional<std::uint64_t> seed);
+    // Ctrl-C stops a long step or reset part way: `unfinished` then says so and the interrupt is raised.
+    nb::object step(nb::handle actions, std::string& unfinished);
+    nb::object reset(std::optional<std::uint64_t> seed, std::string& unfinished);
 
     [[nodiscard]] const velmo::MatchBatch& batch() const { return *batch_; }
     // A Python velmo_game.Match equal to match `index` (checked against the batch's size).
