@@ -32,14 +32,7 @@ struct MoveResult {
 Game make_game(nb::handle seed, nb::handle colors, nb::handle visible, nb::handle field, nb::handle sequence) {
     const auto shown = static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs));
     const velmo::BitField start = field.is_none() ? velmo::BitField{} : field_from_python(field, "field");
-    PairSequence pairs;
-    if (sequence.is_none()) {
-        nb::object made = nb::module_::import_("velmo_game._native").attr("PairSequence")(seed, "colors"_a = colors);
-        pairs = nb::cast<const PairSequence&>(made);
-    } else {
-        pairs = sequence_from_python(sequence, "sequence");
-    }
-    return Game(start, pairs, shown);
+    return Game(start, sequence.is_none() ? make_seeded(seed, colors, "balanced") : sequence_from_python(sequence, "sequence"), shown);
 }
 
 std::uint64_t move_from_python(nb::handle move) {
@@ -115,10 +108,9 @@ nb::tuple observation(const Game& game) {
 class ObservationBuffer {
 public:
     explicit ObservationBuffer(unsigned visible) : visible_(visible) {
-        field_ = numpy_zeros(nb::make_tuple(kFieldRows, kFieldColumns), "uint8");
-        pairs_ = numpy_zeros(nb::make_tuple(1 + visible, 2), "uint8");
-        mask_ = numpy_zeros(nb::make_tuple(velmo::kNumMoves), "int8");
-        for (nb::object* a : {&field_, &pairs_, &mask_}) a->attr("flags").attr("writeable") = false;
+        field_ = owned_.zeros<std::uint8_t>({kFieldRows, kFieldColumns});
+        pairs_ = owned_.zeros<std::uint8_t>({1 + std::size_t{visible}, 2});
+        mask_ = owned_.zeros<std::int8_t>({velmo::kNumMoves});
         field_data_ = data_of<std::uint8_t>(field_);
         pairs_data_ = data_of<std::uint8_t>(pairs_);
         mask_data_ = data_of<std::uint8_t>(mask_);
@@ -138,6 +130,7 @@ public:
     nb::object field_, pairs_, mask_;
 
 private:
+    OwnedArrays owned_;
     unsigned visible_;
     std::uint8_t* field_data_ = nullptr;
     std::uint8_t* pairs_data_ = nullptr;
@@ -283,7 +276,7 @@ void bind_game(nb::module_& m) {
              nb::sig("def __getstate__(self) -> tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool, bool]"),
              "The pickle state: (version, field state, sequence state, visible, turn, score, is_over,\n"
              "all_clear).")
-        .def("__setstate__", [](Game* self, nb::handle state) { new (self) Game(game_from_state(state)); }, "state"_a,
+        .def("__setstate__", [](Game* self, nb::handle state) { new (self) Game(parse_state("Game", [&] { return game_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool, bool], /) -> None"),
              "Restore a pickled game (ValueError for a state that is not one; a state of version 1,\n"
              "written before the all-clear bonus, restores with no bonus held).")

@@ -254,7 +254,7 @@ void bind_rules(nb::module_& m) {
              nb::sig("def __deepcopy__(self, memo: dict[int, object], /) -> Rules"), "A copy.")
         .def("__getstate__", &rules_state, nb::sig("def __getstate__(self) -> tuple[int, int, int, bool, int | None, int | None, int]"),
              "The pickle state: the values in constructor order.")
-        .def("__setstate__", [](Rules* self, nb::handle state) { new (self) Rules(rules_from_state(state)); }, "state"_a,
+        .def("__setstate__", [](Rules* self, nb::handle state) { new (self) Rules(parse_state("Rules", [&] { return rules_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, int, int, bool, int | None, int | None, int], /) -> None"),
              "Restore pickled rules (ValueError for a state that is not one).");
     nb::list table;
@@ -355,7 +355,7 @@ void bind_timing(nb::module_& m) {
              nb::sig("def __getstate__(self) -> tuple[int, tuple[int, ...], int, int, tuple[int, ...], int, int, int, "
                      "tuple[int, ...], tuple[int, ...]]"),
              "The pickle state: the values in constructor order.")
-        .def("__setstate__", [](Timing* self, nb::handle state) { new (self) Timing(timing_from_state(state)); }, "state"_a,
+        .def("__setstate__", [](Timing* self, nb::handle state) { new (self) Timing(parse_state("Timing", [&] { return timing_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, tuple[int, ...], int, int, tuple[int, ...], int, int, int, "
                      "tuple[int, ...], tuple[int, ...]], /) -> None"),
              "Restore a pickled timing (ValueError for a state that is not one).");
@@ -384,8 +384,7 @@ PyMatch make_match(nb::handle seed, nb::handle rules, nb::handle timing, nb::han
     if (!fields.is_none()) starts = per_player<velmo::BitField>(fields, "fields", &field_from_python);
     std::array<velmo::PairSequence, kNumPlayers> pairs;
     if (sequences.is_none()) {
-        nb::object made = nb::module_::import_("velmo_game._native").attr("PairSequence")(seed, "colors"_a = colors);
-        pairs.fill(nb::cast<const velmo::PairSequence&>(made));
+        pairs.fill(make_seeded(seed, colors, "balanced"));
     } else {
         pairs = per_player<velmo::PairSequence>(sequences, "sequences", &sequence_from_python);
     }
@@ -823,7 +822,7 @@ void bind_match(nb::module_& m) {
                      "tuple[tuple[object, ...], tuple[object, ...]]]"),
              "The pickle state: (version, rules, timing, visible, frame, is_over, winner, ojama\n"
              "generator state, the two players' states).")
-        .def("__setstate__", [](PyMatch* self, nb::handle state) { new (self) PyMatch(match_from_state(state)); }, "state"_a,
+        .def("__setstate__", [](PyMatch* self, nb::handle state) { new (self) PyMatch(parse_state("Match", [&] { return match_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, tuple[object, ...], tuple[object, ...], int, int, bool, int | None, int, "
                      "tuple[tuple[object, ...], tuple[object, ...]]], /) -> None"),
              "Restore a pickled match (ValueError for a state that is not one).")

@@ -4,7 +4,9 @@
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/pair.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
 
 #include "bindings.hpp"
 #include "interop.hpp"
@@ -118,14 +120,32 @@ std::int64_t expand_batch(const Planes& fields, const Pairs& pairs, OutPlanes& o
         scores.shape(0) != n || over.shape(0) != n) {
         raise_value_error("the batch arrays must all have the same number of rows");
     }
-    nb::gil_scoped_release unlocked;
-    return expand_rows(fields.data(), pairs.data(), n, out_fields.data(), legal.data(), chains.data(), scores.data(),
-                       over.data());
+    // In blocks of some milliseconds, so that Ctrl-C stops a large batch (the outputs then hold
+    // the rows done so far).
+    constexpr std::size_t kBlockRows = 1024;
+    std::int64_t bad = -1;
+    run_interruptible([&](const velmo::StopCheck& stop) {
+        for (std::size_t begin = 0; begin < n; begin += kBlockRows) {
+            const std::size_t rows = std::min(kBlockRows, n - begin);
+            bad = expand_rows(fields.data() + kPlaneWords * begin, pairs.data() + 2 * begin, rows,
+                              out_fields.data() + kPlaneWords * velmo::kNumMoves * begin, legal.data() + velmo::kNumMoves * begin,
+                              chains.data() + velmo::kNumMoves * begin, scores.data() + velmo::kNumMoves * begin,
+                              over.data() + velmo::kNumMoves * begin);
+            if (bad >= 0) {
+                bad += static_cast<std::int64_t>(begin);
+                return true;
+            }
+            if (begin + rows < n && stop()) return false;
+        }
+        return true;
+    }, [] {});
+    return bad;
 }
 
 nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
                     double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn, nb::handle end_turn,
                     nb::handle max_added) {
+    if (!(time_budget_ms >= 0)) raise_value_error("time_budget_ms must be a number >= 0, not " + std::to_string(time_budget_ms));
     velmo::BeamConfig config;
     config.width = width;
     config.depth = depth;
@@ -139,9 +159,11 @@ nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb:
     const velmo::Game position = game;  // searched without the lock, so on a copy of our own
     velmo::BeamStats stats;
     int move = -1;
-    {
+    try {
         nb::gil_scoped_release unlocked;
-        move = velmo::beam_search_move(position, config, &stats);
+        move = velmo::beam_search_move(position, config, &stats, python_signal_check());
+    } catch (const velmo::Interrupted&) {
+        throw nb::python_error();
     }
     return nb::make_tuple(move, stats.nodes, stats.depth_reached);
 }
@@ -171,8 +193,10 @@ void bind_search(nb::module_& m) {
           nb::sig("def expand(field: velmo.Field, pair: velmo.Pair) -> tuple[tuple[int, ...], tuple[velmo.Field, ...], "
                   "tuple[int, ...], tuple[int, ...], tuple[bool, ...]]"),
           "The legal children of a pair placement as (moves, fields, chains, scores, game_over) tuples.");
-    m.def("expand_batch_planes", &expand_batch, "fields"_a, "pairs"_a, "out_fields"_a, "out_legal"_a, "out_chains"_a,
-          "out_scores"_a, "out_game_over"_a,
+    // No conversion of any argument: an output of the wrong dtype or layout would otherwise be
+    // written as a temporary copy and the caller's array left as it was.
+    m.def("expand_batch_planes", &expand_batch, "fields"_a.noconvert(), "pairs"_a.noconvert(), "out_fields"_a.noconvert(),
+          "out_legal"_a.noconvert(), "out_chains"_a.noconvert(), "out_scores"_a.noconvert(), "out_game_over"_a.noconvert(),
           nb::sig("def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], "
                   "pairs: numpy.typing.NDArray[numpy.uint8], "
                   "out_fields: numpy.typing.NDArray[numpy.uint64], "
@@ -181,7 +205,8 @@ void bind_search(nb::module_& m) {
                   "out_scores: numpy.typing.NDArray[numpy.uint32], "
                   "out_game_over: numpy.typing.NDArray[numpy.bool_]) -> int"),
           "Expands every row into the output buffers with the interpreter lock released; returns -1, or the first "
-          "row whose field or pair is invalid (that row and later ones are not written).");
+          "row whose field or pair is invalid (that row and later ones are not written). Every array must already "
+          "have its dtype and be C-contiguous (TypeError otherwise).");
     m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
           "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a,
           nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "

@@ -23,6 +23,8 @@ unsigned colors_from_python(nb::handle colors) {
     return static_cast<unsigned>(n);
 }
 
+}  // namespace
+
 PairSequence make_seeded(nb::handle seed, nb::handle colors, const std::string& kind) {
     const std::uint64_t seed_value = seed_from_python(seed, "seed");
     const unsigned num_colors = colors_from_python(colors);
@@ -30,6 +32,8 @@ PairSequence make_seeded(nb::handle seed, nb::handle colors, const std::string& 
     if (sequence_kind == SequenceKind::Explicit) raise_value_error("kind must be 'balanced' or 'uniform', not 'explicit'");
     return PairSequence::seeded(seed_value, num_colors, sequence_kind);
 }
+
+namespace {
 
 std::uint64_t index_from_python(nb::handle index) {
     if (!PyIndex_Check(index.ptr())) raise_type_error("PairSequence indices must be integers, not " + python_type_name(index));
@@ -204,7 +208,7 @@ void bind_sequence(nb::module_& m) {
              nb::sig("def __deepcopy__(self, memo: dict[int, object], /) -> PairSequence"), "A copy (sequences are values).")
         .def("__getstate__", &sequence_state, nb::sig("def __getstate__(self) -> tuple[str, int, int, bytes]"),
              "The pickle state: (kind, colors, seed, pairs), the pairs as bytes for given pairs only.")
-        .def("__setstate__", [](PairSequence* self, nb::handle state) { new (self) PairSequence(sequence_from_state(state)); },
+        .def("__setstate__", [](PairSequence* self, nb::handle state) { new (self) PairSequence(parse_state("PairSequence", [&] { return sequence_from_state(state); })); },
              "state"_a, nb::sig("def __setstate__(self, state: tuple[str, int, int, bytes], /) -> None"),
              "Restore a pickled sequence (ValueError for a state that is not one).");
     m.attr("PairSequence").attr("__hash__") = nb::none();

@@ -48,37 +48,34 @@ public:
     VecGame(std::size_t n, std::uint64_t seed, unsigned colors, unsigned visible, unsigned threads, AutoReset mode,
             std::uint64_t max_steps, velmo::IllegalPolicy illegal, float illegal_penalty) {
         const std::size_t rows = 1 + visible;
-        field_ = numpy_zeros(nb::make_tuple(n, kFieldRows, kFieldColumns), "uint8");
-        pairs_ = numpy_zeros(nb::make_tuple(n, rows, 2), "uint8");
-        reward_ = numpy_zeros(nb::make_tuple(n), "float32");
-        terminated_ = numpy_zeros(nb::make_tuple(n), "bool");
-        truncated_ = numpy_zeros(nb::make_tuple(n), "bool");
-        mask_ = numpy_zeros(nb::make_tuple(n, velmo::kNumMoves), "bool");
-        chain_ = numpy_zeros(nb::make_tuple(n), "int32");
-        score_ = numpy_zeros(nb::make_tuple(n), "int64");
-        steps_ = numpy_zeros(nb::make_tuple(n), "int64");
-        final_field_ = numpy_zeros(nb::make_tuple(n, kFieldRows, kFieldColumns), "uint8");
-        final_pairs_ = numpy_zeros(nb::make_tuple(n, rows, 2), "uint8");
-        seeds_ = numpy_zeros(nb::make_tuple(n), "uint64");
-        substituted_ = numpy_zeros(nb::make_tuple(n), "bool");
+        field_ = owned_.zeros<std::uint8_t>({n, kFieldRows, kFieldColumns});
+        pairs_ = owned_.zeros<std::uint8_t>({n, rows, 2});
+        reward_ = owned_.zeros<float>({n});
+        terminated_ = owned_.zeros<bool>({n});
+        truncated_ = owned_.zeros<bool>({n});
+        mask_ = owned_.zeros<bool>({n, velmo::kNumMoves});
+        chain_ = owned_.zeros<std::int32_t>({n});
+        score_ = owned_.zeros<std::int64_t>({n});
+        steps_ = owned_.zeros<std::int64_t>({n});
+        final_field_ = owned_.zeros<std::uint8_t>({n, kFieldRows, kFieldColumns});
+        final_pairs_ = owned_.zeros<std::uint8_t>({n, rows, 2});
+        seeds_ = owned_.zeros<std::uint64_t>({n});
+        substituted_ = owned_.zeros<bool>({n});
         velmo::BatchOutputs out{data_of<std::uint8_t>(field_), data_of<std::uint8_t>(pairs_), data_of<float>(reward_),
                                 data_of<std::uint8_t>(terminated_), data_of<std::uint8_t>(truncated_), data_of<std::uint8_t>(mask_),
                                 data_of<std::int32_t>(chain_), data_of<std::int64_t>(score_), data_of<std::int64_t>(steps_),
                                 data_of<std::uint8_t>(final_field_), data_of<std::uint8_t>(final_pairs_), data_of<std::uint64_t>(seeds_)};
         out.substituted = data_of<std::uint8_t>(substituted_);
-        for (nb::object* a : {&field_, &pairs_, &reward_, &terminated_, &truncated_, &mask_, &chain_, &score_, &steps_, &final_field_,
-                              &final_pairs_, &seeds_, &substituted_}) {
-            a->attr("flags").attr("writeable") = false;
-        }
         velmo::BatchConfig config{n, seed, colors, visible, threads, mode, max_steps, illegal, illegal_penalty};
-        {
+        try {
             nb::gil_scoped_release release;
-            batch_ = std::make_unique<velmo::GameBatch>(config, out);
+            batch_ = std::make_unique<velmo::GameBatch>(config, out, python_signal_check());
+        } catch (const velmo::Interrupted&) {
+            throw nb::python_error();
         }
         result_ = nb::make_tuple(nb::make_tuple(field_, pairs_), reward_, terminated_, truncated_);
-        sampled_ = numpy_zeros(nb::make_tuple(n), "int64");
+        sampled_ = owned_.zeros<std::int64_t>({n});
         sampled_data_ = data_of<std::int64_t>(sampled_);
-        sampled_.attr("flags").attr("writeable") = false;
         staged_.emplace(n, 0, velmo::kNumMoves - 1, "(" + std::to_string(n) + ",)", "game");
     }
 
@@ -101,11 +98,9 @@ public:
     }
 
     nb::object step(nb::handle actions_argument) {
-        if (versus_) {
-            Busy busy(busy_);
-            return versus_->step(actions_argument);
-        }
         Busy busy(busy_);
+        refuse_if_unfinished();
+        if (versus_) return versus_->step(actions_argument, unfinished_);
         // The batch steps its own copy: another thread changing the caller's array while the lock
         // is released cannot slip an unchecked move in.
         const std::int64_t* data = staged_->stage(actions_argument);
@@ -115,16 +110,15 @@ public:
             raise_value_error(where + " (" + hand_text(static_cast<std::uint64_t>(refusal->action)) +
                               ") is not legal in that game; action_masks marks the legal moves; no game moved");
         }
-        {
-            nb::gil_scoped_release release;
-            batch_->step(data);
-        }
+        run_interruptible([&](const velmo::StopCheck& stop) { return batch_->step(data, stop); },
+                          [&] { unfinished_ = "a step was interrupted part way (some games moved, others not)"; });
         return result_;
     }
 
     nb::object sample_actions() {
         if (versus_) raise_value_error("sample_actions draws one-player moves; this VecGame holds matches (versus=True)");
         Busy busy(busy_);
+        refuse_if_unfinished();
         {
             nb::gil_scoped_release release;
             batch_->sample_actions(sampled_data_);
@@ -136,11 +130,10 @@ public:
         std::optional<std::uint64_t> s;
         if (!seed.is_none()) s = seed_from_python(seed, "seed");
         Busy busy(busy_);
-        if (versus_) return versus_->reset(s);
-        {
-            nb::gil_scoped_release release;
-            batch_->reset(s);
-        }
+        if (versus_) return versus_->reset(s, unfinished_);
+        run_interruptible([&](const velmo::StopCheck& stop) { return batch_->reset(s, stop); },
+                          [&] { unfinished_ = "a reset was interrupted part way (some games started their episode, others not)"; });
+        unfinished_.clear();
         return nb::make_tuple(field_, pairs_);
     }
 
@@ -160,22 +153,52 @@ public:
     nb::object substituted_;
 
 private:
-    // One step at a time per batch: a second thread stepping the same batch is refused.
+    // One call at a time per batch: a second thread using the batch while one steps it, or a
+    // callback re-entering it on the same thread (an array-like's __array__ or __index__), is
+    // refused. The flag holds the calling thread's token, so the refusal can say which happened.
     struct Busy {
-        explicit Busy(std::atomic<bool>& flag) : flag_(flag) {
-            if (flag_.exchange(true)) throw nb::builtin_exception(nb::exception_type::runtime_error, "this VecGame is being stepped by another thread");
+        explicit Busy(std::atomic<std::uintptr_t>& flag) : flag_(flag) {
+            std::uintptr_t free = 0;
+            if (flag_.compare_exchange_strong(free, thread_token())) return;
+            throw nb::builtin_exception(nb::exception_type::runtime_error,
+                                        free == thread_token() ? "this VecGame is already in a call on this thread (re-entered from a callback)"
+                                                               : "this VecGame is being used by another thread");
         }
-        ~Busy() { flag_.store(false); }
-        std::atomic<bool>& flag_;
+        ~Busy() { flag_.store(0); }
+        Busy(const Busy&) = delete;
+        Busy& operator=(const Busy&) = delete;
+        static std::uintptr_t thread_token() {
+            static thread_local const char marker = 0;
+            return reinterpret_cast<std::uintptr_t>(&marker);
+        }
+        std::atomic<std::uintptr_t>& flag_;
     };
 
+    // After an interrupted step or reset the batch is marked: it steps again only after a reset.
+    void refuse_if_unfinished() const {
+        if (!unfinished_.empty()) throw nb::builtin_exception(nb::exception_type::runtime_error, (unfinished_ + ": reset() the batch before using it again").c_str());
+    }
+
+public:
+    // `read(self)` under the busy flag: a game, a match or an output array is never handed out
+    // while another thread steps the batch.
+    template <class Read>
+    auto guarded(Read read) const {
+        Busy busy(busy_);
+        return read(*this);
+    }
+
+private:
+
+    OwnedArrays owned_;  // before batch_: the memory outlives the batch writing into it
     std::unique_ptr<velmo::GameBatch> batch_;
     std::unique_ptr<VersusVec> versus_;
     nb::object result_;
     nb::object sampled_;
     std::int64_t* sampled_data_ = nullptr;
     std::optional<StagedActions> staged_;  // one-player batches only
-    std::atomic<bool> busy_{false};
+    mutable std::atomic<std::uintptr_t> busy_{0};
+    std::string unfinished_;  // what an interruption left half done; empty when whole
 };
 
 unsigned default_threads() {
@@ -291,51 +314,51 @@ void bind_vec(nb::module_& m) {
                      nb::sig("def illegal(self) -> str"), "What an illegal action does: 'raise' or 'substitute'.")
         .def_prop_ro("illegal_penalty", [](const VecGame& v) { return static_cast<double>(v.config().illegal_penalty); },
                      "Subtracted from the reward of a substituted action.")
-        .def_prop_ro("field", [](const VecGame& v) { return v.field_; }, nb::sig("def field(self) -> numpy.ndarray"),
+        .def_prop_ro("field", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.field_; }); }, nb::sig("def field(self) -> numpy.ndarray"),
                      "(N, 14, 6) uint8 fields; versus (N, 2, 14, 6).")
-        .def_prop_ro("pairs", [](const VecGame& v) { return v.pairs_; }, nb::sig("def pairs(self) -> numpy.ndarray"),
+        .def_prop_ro("pairs", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.pairs_; }); }, nb::sig("def pairs(self) -> numpy.ndarray"),
                      "(N, 1 + visible, 2) uint8 pairs (child, axis); versus (N, 2, 1 + visible, 2).")
-        .def_prop_ro("rewards", [](const VecGame& v) { return v.reward_; }, nb::sig("def rewards(self) -> numpy.ndarray"),
+        .def_prop_ro("rewards", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.reward_; }); }, nb::sig("def rewards(self) -> numpy.ndarray"),
                      "(N,) float32: each move's score; versus (N, 2): +1 / -1 for the winner / loser in the\n"
                      "step a match ends, else 0; less ``illegal_penalty`` where ``substituted``.")
-        .def_prop_ro("terminated", [](const VecGame& v) { return v.terminated_; }, nb::sig("def terminated(self) -> numpy.ndarray"),
+        .def_prop_ro("terminated", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.terminated_; }); }, nb::sig("def terminated(self) -> numpy.ndarray"),
                      "(N,) bool (versus: the match was won, or drawn by both topping out).")
-        .def_prop_ro("truncated", [](const VecGame& v) { return v.truncated_; }, nb::sig("def truncated(self) -> numpy.ndarray"),
+        .def_prop_ro("truncated", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.truncated_; }); }, nb::sig("def truncated(self) -> numpy.ndarray"),
                      "(N,) bool: cut at ``max_steps`` (versus: or undecided at the rules' frame limit).")
-        .def_prop_ro("action_masks", [](const VecGame& v) { return v.mask_; }, nb::sig("def action_masks(self) -> numpy.ndarray"),
+        .def_prop_ro("action_masks", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.mask_; }); }, nb::sig("def action_masks(self) -> numpy.ndarray"),
                      "(N, 22) bool: the legal moves (all True for a game waiting for its reset).\n"
                      "Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).")
-        .def_prop_ro("chain", [](const VecGame& v) { return v.chain_; }, nb::sig("def chain(self) -> numpy.ndarray"),
+        .def_prop_ro("chain", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.chain_; }); }, nb::sig("def chain(self) -> numpy.ndarray"),
                      "(N,) int32: the chain of the last move; versus (N, 2), 0 for a player who waited.")
-        .def_prop_ro("score", [](const VecGame& v) { return v.score_; }, nb::sig("def score(self) -> numpy.ndarray"),
+        .def_prop_ro("score", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.score_; }); }, nb::sig("def score(self) -> numpy.ndarray"),
                      "(N,) int64: each game's total score; versus (N, 2).")
-        .def_prop_ro("episode_steps", [](const VecGame& v) { return v.steps_; }, nb::sig("def episode_steps(self) -> numpy.ndarray"),
+        .def_prop_ro("episode_steps", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.steps_; }); }, nb::sig("def episode_steps(self) -> numpy.ndarray"),
                      "(N,) int64: steps in the episode.")
-        .def_prop_ro("final_field", [](const VecGame& v) { return v.final_field_; }, nb::sig("def final_field(self) -> numpy.ndarray"),
+        .def_prop_ro("final_field", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.final_field_; }); }, nb::sig("def final_field(self) -> numpy.ndarray"),
                      "same_step mode: the last field of the games that ended this step.")
-        .def_prop_ro("final_pairs", [](const VecGame& v) { return v.final_pairs_; }, nb::sig("def final_pairs(self) -> numpy.ndarray"),
+        .def_prop_ro("final_pairs", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.final_pairs_; }); }, nb::sig("def final_pairs(self) -> numpy.ndarray"),
                      "same_step mode: the last pairs of the games that ended this step.")
-        .def_prop_ro("seeds", [](const VecGame& v) { return v.seeds_; }, nb::sig("def seeds(self) -> numpy.ndarray"),
+        .def_prop_ro("seeds", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.seeds_; }); }, nb::sig("def seeds(self) -> numpy.ndarray"),
                      "(N,) uint64: the seed of each game's current episode (``Game(seeds[i])``, versus\n"
                      "``Match(seeds[i])``).")
-        .def_prop_ro("substituted", [](const VecGame& v) { return v.substituted_; }, nb::sig("def substituted(self) -> numpy.ndarray"),
+        .def_prop_ro("substituted", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.substituted_; }); }, nb::sig("def substituted(self) -> numpy.ndarray"),
                      "(N,) bool, versus (N, 2): the action was illegal and the lowest legal move was played\n"
                      "(``illegal='substitute'``).")
         // The outputs only matches have (AttributeError on a one-player batch).
-        .def_prop_ro("pending_ojama", [](const VecGame& v) { return v.versus().pending_ojama; },
+        .def_prop_ro("pending_ojama", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.versus().pending_ojama; }); },
                      nb::sig("def pending_ojama(self) -> numpy.ndarray"), "Versus: (N, 2) uint32 ojama pending against each player.")
-        .def_prop_ro("due", [](const VecGame& v) { return v.versus().due; }, nb::sig("def due(self) -> numpy.ndarray"),
+        .def_prop_ro("due", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.versus().due; }); }, nb::sig("def due(self) -> numpy.ndarray"),
                      "Versus: (N, 2) bool: the player must move now (its action a move, not 22).")
-        .def_prop_ro("ojama_sent", [](const VecGame& v) { return v.versus().ojama_sent; }, nb::sig("def ojama_sent(self) -> numpy.ndarray"),
+        .def_prop_ro("ojama_sent", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.versus().ojama_sent; }); }, nb::sig("def ojama_sent(self) -> numpy.ndarray"),
                      "Versus: (N, 2) uint32: ojama the player committed against the opponent in the step.")
-        .def_prop_ro("ojama_received", [](const VecGame& v) { return v.versus().ojama_received; },
+        .def_prop_ro("ojama_received", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.versus().ojama_received; }); },
                      nb::sig("def ojama_received(self) -> numpy.ndarray"), "Versus: (N, 2) uint32: ojama fallen on the player's field in the step.")
-        .def_prop_ro("winner", [](const VecGame& v) { return v.versus().winner; }, nb::sig("def winner(self) -> numpy.ndarray"),
+        .def_prop_ro("winner", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.versus().winner; }); }, nb::sig("def winner(self) -> numpy.ndarray"),
                      "Versus: (N,) int8: 0 or 1 for a match won (in the step, or waiting for its reset),\n"
                      "-1 for a draw or a match in play.")
-        .def_prop_ro("frame", [](const VecGame& v) { return v.versus().frame; }, nb::sig("def frame(self) -> numpy.ndarray"),
+        .def_prop_ro("frame", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.versus().frame; }); }, nb::sig("def frame(self) -> numpy.ndarray"),
                      "Versus: (N,) int64: each current match's frame.")
-        .def_prop_ro("final_pending_ojama", [](const VecGame& v) { return v.versus().final_pending_ojama; },
+        .def_prop_ro("final_pending_ojama", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.versus().final_pending_ojama; }); },
                      nb::sig("def final_pending_ojama(self) -> numpy.ndarray"),
                      "Versus, same_step mode: the last pending ojama of the matches that ended this step.")
         .def_prop_ro("rules", [](const VecGame& v) { return v.versus().batch().config().rules; }, nb::sig("def rules(self) -> Rules"),
@@ -343,11 +366,11 @@ void bind_vec(nb::module_& m) {
         .def_prop_ro("timing", [](const VecGame& v) { return v.versus().batch().config().timing; }, nb::sig("def timing(self) -> Timing"),
                      "Versus: the matches' timing.")
         .def("game", [](const VecGame& v, nb::handle index) {
-                 return v.batch().game(static_cast<std::size_t>(int_in_range(index, "index", 0, static_cast<std::int64_t>(v.batch().size()) - 1)));
+                 return v.guarded([&](const VecGame& g) { return g.batch().game(static_cast<std::size_t>(int_in_range(index, "index", 0, static_cast<std::int64_t>(g.batch().size()) - 1))); });
              }, "index"_a, nb::sig("def game(self, index: int) -> Game"), "A copy of game ``index`` (one-player batches).")
         .def("match", [](const VecGame& v, nb::handle index) {
                  if (!v.is_versus()) raise_value_error("this VecGame holds one-player games (versus=False): use game(index)");
-                 return v.versus().match(index);
+                 return v.guarded([&](const VecGame& g) { return g.versus().match(index); });
              }, "index"_a, nb::sig("def match(self, index: int) -> Match"), "A copy of match ``index`` (versus batches).")
         .def("__len__", [](const VecGame& v) { return v.size(); })
         .def("__repr__", [](const VecGame& v) {

@@ -37,28 +37,28 @@ VersusVec::VersusVec(const velmo::MatchBatchConfig& config)
               "(" + std::to_string(config.batch.num_envs) + ", 2), one action per player", "match") {
     const std::size_t n = config.batch.num_envs;
     const std::size_t rows = 1 + config.batch.visible;
-    const auto per_player = [&](const char* dtype) { return numpy_zeros(nb::make_tuple(n, kNumPlayers), dtype); };
-    const auto per_match = [&](const char* dtype) { return numpy_zeros(nb::make_tuple(n), dtype); };
-    field = numpy_zeros(nb::make_tuple(n, kNumPlayers, kFieldRows, kFieldColumns), "uint8");
-    pairs = numpy_zeros(nb::make_tuple(n, kNumPlayers, rows, 2), "uint8");
-    pending_ojama = per_player("uint32");
-    reward = per_player("float32");
-    terminated = per_match("bool");
-    truncated = per_match("bool");
-    action_mask = numpy_zeros(nb::make_tuple(n, kNumPlayers, kNumVersusActions), "bool");
-    due = per_player("bool");
-    chain = per_player("int32");
-    score = per_player("int64");
-    ojama_sent = per_player("uint32");
-    ojama_received = per_player("uint32");
-    substituted = per_player("bool");
-    winner = per_match("int8");
-    frame = per_match("int64");
-    episode_steps = per_match("int64");
-    final_field = numpy_zeros(nb::make_tuple(n, kNumPlayers, kFieldRows, kFieldColumns), "uint8");
-    final_pairs = numpy_zeros(nb::make_tuple(n, kNumPlayers, rows, 2), "uint8");
-    final_pending_ojama = per_player("uint32");
-    seeds = per_match("uint64");
+    const auto per_player = [&]<class T>() { return owned_.zeros<T>({n, kNumPlayers}); };
+    const auto per_match = [&]<class T>() { return owned_.zeros<T>({n}); };
+    field = owned_.zeros<std::uint8_t>({n, kNumPlayers, kFieldRows, kFieldColumns});
+    pairs = owned_.zeros<std::uint8_t>({n, kNumPlayers, rows, 2});
+    pending_ojama = per_player.template operator()<std::uint32_t>();
+    reward = per_player.template operator()<float>();
+    terminated = per_match.template operator()<bool>();
+    truncated = per_match.template operator()<bool>();
+    action_mask = owned_.zeros<bool>({n, kNumPlayers, kNumVersusActions});
+    due = per_player.template operator()<bool>();
+    chain = per_player.template operator()<std::int32_t>();
+    score = per_player.template operator()<std::int64_t>();
+    ojama_sent = per_player.template operator()<std::uint32_t>();
+    ojama_received = per_player.template operator()<std::uint32_t>();
+    substituted = per_player.template operator()<bool>();
+    winner = per_match.template operator()<std::int8_t>();
+    frame = per_match.template operator()<std::int64_t>();
+    episode_steps = per_match.template operator()<std::int64_t>();
+    final_field = owned_.zeros<std::uint8_t>({n, kNumPlayers, kFieldRows, kFieldColumns});
+    final_pairs = owned_.zeros<std::uint8_t>({n, kNumPlayers, rows, 2});
+    final_pending_ojama = per_player.template operator()<std::uint32_t>();
+    seeds = per_match.template operator()<std::uint64_t>();
 
     velmo::MatchBatchOutputs out;
     out.field = data_of<std::uint8_t>(field);
@@ -81,14 +81,11 @@ VersusVec::VersusVec(const velmo::MatchBatchConfig& config)
     out.final_pairs = data_of<std::uint8_t>(final_pairs);
     out.final_pending_ojama = data_of<std::uint32_t>(final_pending_ojama);
     out.seeds = data_of<std::uint64_t>(seeds);
-    for (nb::object* a : {&field, &pairs, &pending_ojama, &reward, &terminated, &truncated, &action_mask, &due, &chain, &score,
-                          &ojama_sent, &ojama_received, &substituted, &winner, &frame, &episode_steps, &final_field, &final_pairs,
-                          &final_pending_ojama, &seeds}) {
-        a->attr("flags").attr("writeable") = false;
-    }
-    {
+    try {
         nb::gil_scoped_release release;
-        batch_ = std::make_unique<velmo::MatchBatch>(config, out);
+        batch_ = std::make_unique<velmo::MatchBatch>(config, out, python_signal_check());
+    } catch (const velmo::Interrupted&) {
+        throw nb::python_error();
     }
     result_ = nb::make_tuple(nb::make_tuple(field, pairs, pending_ojama), reward, terminated, truncated);
 }
@@ -111,22 +108,19 @@ void VersusVec::raise_refusal(const velmo::MatchBatchRefusal& refusal) const {
     raise_value_error(where + " is refused; no match moved");
 }
 
-nb::object VersusVec::step(nb::handle actions_argument) {
+nb::object VersusVec::step(nb::handle actions_argument, std::string& unfinished) {
     // The batch steps its own copy of the actions (see StagedActions).
     const std::int64_t* data = staged_.stage(actions_argument);
     if (auto refusal = batch_->check(data)) raise_refusal(*refusal);
-    {
-        nb::gil_scoped_release release;
-        batch_->step(data);
-    }
+    run_interruptible([&](const velmo::StopCheck& stop) { return batch_->step(data, stop); },
+                      [&] { unfinished = "a step was interrupted part way (some matches moved, others not)"; });
     return result_;
 }
 
-nb::object VersusVec::reset(std::optional<std::uint64_t> seed) {
-    {
-        nb::gil_scoped_release release;
-        batch_->reset(seed);
-    }
+nb::object VersusVec::reset(std::optional<std::uint64_t> seed, std::string& unfinished) {
+    run_interruptible([&](const velmo::StopCheck& stop) { return batch_->reset(seed, stop); },
+                      [&] { unfinished = "a reset was interrupted part way (some matches started their episode, others not)"; });
+    unfinished.clear();
     return nb::make_tuple(field, pairs, pending_ojama);
 }
 

@@ -22,6 +22,8 @@ void bind_match(nb::module_& m);
 const char* kind_name(velmo::SequenceKind kind);
 velmo::SequenceKind kind_from_name(const std::string& name);
 
+// PairSequence(seed, colors=colors, kind=kind), with its checks.
+velmo::PairSequence make_seeded(nb::handle seed, nb::handle colors, const std::string& kind);
 // A sequence from the Game constructor's `sequence=` argument: a PairSequence or a list of pairs.
 velmo::PairSequence sequence_from_python(nb::handle sequence, const char* argument);
 

@@ -6,12 +6,14 @@
 
 #include <nanobind/nanobind.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "field/bit_field.hpp"
+#include "game/interrupt.hpp"
 #include "game/pair_sequence.hpp"
 
 namespace velmo_game {
@@ -41,6 +43,44 @@ std::string python_type_name(nb::handle value);
 
 [[noreturn]] void raise_value_error(const std::string& message);
 [[noreturn]] void raise_type_error(const std::string& message);
+
+// Parses a pickle state with `parse`: an item of the wrong type, which nanobind reports as a
+// cast error, becomes the ValueError every other flaw of a state gives.
+template <class Parse>
+auto parse_state(const char* type_name, Parse&& parse) -> decltype(parse()) {
+    try {
+        return parse();
+    } catch (const nb::cast_error&) {
+        raise_value_error(std::string("invalid ") + type_name + " state: an item has the wrong type");
+    }
+}
+
+// For native work run without the interpreter lock: takes the lock at most every 20 ms to run
+// the signal handlers, and says stop once one raised (Ctrl-C: KeyboardInterrupt), whose error
+// stays set for the caller to raise (nb::python_error) once it holds the lock again.
+inline velmo::StopCheck python_signal_check() {
+    return [last = std::chrono::steady_clock::now()]() mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last < std::chrono::milliseconds(20)) return false;
+        last = now;
+        nb::gil_scoped_acquire hold;
+        return PyErr_CheckSignals() != 0;
+    };
+}
+
+// Runs `work(stop)` (true: finished) without the interpreter lock; raises the signal handler's
+// error, after `on_stop`, when the work stopped part way.
+template <class Work, class OnStop>
+void run_interruptible(Work&& work, OnStop&& on_stop) {
+    bool finished = false;
+    {
+        nb::gil_scoped_release release;
+        finished = work(python_signal_check());
+    }
+    if (finished) return;
+    on_stop();
+    throw nb::python_error();
+}
 
 // "3-top": a move's hand in velmo's text form.
 std::string hand_text(std::uint64_t move);

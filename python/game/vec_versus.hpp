@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "game/match_batch.hpp"
+#include "numpy_buffers.hpp"
 #include "vec_actions.hpp"
 
 namespace velmo_game {
@@ -26,8 +28,9 @@ public:
 
     // Checks the (N, 2) actions (ValueError, nothing moved) and steps every match with the
     // interpreter lock released; returns the step's tuple of the batch's own arrays.
-    nb::object step(nb::handle actions);
-    nb::object reset(std::optional<std::uint64_t> seed);
+    // Ctrl-C stops a long step or reset part way: `unfinished` then says so and the interrupt is raised.
+    nb::object step(nb::handle actions, std::string& unfinished);
+    nb::object reset(std::optional<std::uint64_t> seed, std::string& unfinished);
 
     [[nodiscard]] const velmo::MatchBatch& batch() const { return *batch_; }
     // A Python velmo_game.Match equal to match `index` (checked against the batch's size).
@@ -39,6 +42,7 @@ public:
 private:
     [[noreturn]] void raise_refusal(const velmo::MatchBatchRefusal& refusal) const;
 
+    OwnedArrays owned_;  // before batch_: the memory outlives the batch writing into it
     std::unique_ptr<velmo::MatchBatch> batch_;
     nb::object result_;
     StagedActions staged_;

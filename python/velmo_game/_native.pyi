@@ -534,7 +534,7 @@ def expand(field: velmo.Field, pair: velmo.Pair) -> tuple[tuple[int, ...], tuple
 
 def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], pairs: numpy.typing.NDArray[numpy.uint8], out_fields: numpy.typing.NDArray[numpy.uint64], out_legal: numpy.typing.NDArray[numpy.bool_], out_chains: numpy.typing.NDArray[numpy.uint32], out_scores: numpy.typing.NDArray[numpy.uint32], out_game_over: numpy.typing.NDArray[numpy.bool_]) -> int:
     """
-    Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written).
+    Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written). Every array must already have its dtype and be C-contiguous (TypeError otherwise).
     """
 
 def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int) -> tuple[int, int, int]:

@@ -193,8 +193,8 @@ class BeamSearch:
     ) -> None:
         if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
             raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
-        if time_budget_ms < 0:
-            raise ValueError(f"time_budget_ms must not be negative, not {time_budget_ms}")
+        if not time_budget_ms >= 0:  # NaN compares false: it is no budget at all
+            raise ValueError(f"time_budget_ms must be a number >= 0, not {time_budget_ms}")
         self.width, self.depth, self.seed = width, depth, seed
         self.node_budget, self.time_budget_ms = node_budget, time_budget_ms
         if not 1 <= max_added <= 14:

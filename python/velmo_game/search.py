@@ -89,19 +89,38 @@ def _planes_of(fields: npt.ArrayLike) -> tuple[npt.NDArray[np.uint64], bool]:
     )
 
 
+_GAME_COLORS = range(4, 8)  # RED, BLUE, YELLOW, GREEN as Python puyo numbers
+
+
+def _pair_codes(pairs: npt.ArrayLike) -> npt.NDArray[np.uint8]:
+    """The puyo numbers of ``pairs`` as uint8, refused unless every one is an integer colour
+    (no float truncated, no code wrapped into range)."""
+    array = np.asarray(pairs)
+    if array.dtype.kind not in "iu":
+        raise TypeError(f"pairs must hold integer puyo numbers, not dtype {array.dtype}")
+    outside = (array < _GAME_COLORS.start) | (array >= _GAME_COLORS.stop)
+    if outside.any():
+        where = tuple(int(i) for i in np.argwhere(outside)[0])
+        row = where[0] if array.ndim == 2 else 0
+        raise ValueError(f"row {row}: pairs holds {array[where]}, not a colour puyo number "
+                         f"({_GAME_COLORS.start}..{_GAME_COLORS.stop - 1}: RED, BLUE, YELLOW, GREEN)")
+    return array.astype(np.uint8)
+
+
 def expand_batch(fields: npt.ArrayLike, pairs: npt.ArrayLike) -> dict[str, npt.NDArray[Any]]:
     """Expands a pair on each of many fields at once, with the interpreter lock released.
 
     ``fields``: an ``(n, 3, 2)`` ``uint64`` array (the three planes p0, p1, p2 as low and high
     64-bit words) or an ``(n, 56)`` ``uint8`` array of ``velmo.Field`` states. ``pairs``: an
     ``(n, 2)`` ``uint8`` array of Python puyo numbers (child, axis), or one ``(2,)`` pair for
-    every field. Returns a dict of arrays indexed ``[row, move]``: ``fields`` (children in the
+    every field; floats, bools and numbers outside 4..7 are refused (TypeError, ValueError).
+    Returns a dict of arrays indexed ``[row, move]``: ``fields`` (children in the
     input's form, ``(n, 22, 3, 2)`` or ``(n, 22, 56)``; an illegal move's slot holds the parent),
     ``legal``, ``chains``, ``scores`` and ``game_over``.
     """
     planes, as_states = _planes_of(fields)
     n = len(planes)
-    pair_array = np.asarray(pairs, dtype=np.uint8)
+    pair_array = _pair_codes(pairs)
     if pair_array.shape == (2,):
         pair_array = np.broadcast_to(pair_array, (n, 2))
     if pair_array.shape != (n, 2):

@@ -57,8 +57,13 @@ name                  dtype       shape        meaning
 
 In Parquet the multi-dimensional columns are fixed-size lists of their flattened rows (row
 major: ``field`` is ``fixed_size_list<uint8>[84]``), and the file's metadata ``velmo.shapes``
-gives each column's row shape as JSON; ``load`` restores the shapes and tells the two kinds
-apart by their columns.
+gives each column's row shape as JSON.
+
+Every file carries a header (Parquet: the metadata key ``velmo.format``; npz: the member
+``__velmo__``, UTF-8 JSON) with the format version (``FORMAT_VERSION``), the kind of records
+(``"games"`` or ``"matches"``), the number of rows and a SHA-256 checksum of the columns' content.
+``load`` checks every column's name, dtype, row shape and length against the tables above and
+the checksum against the content, and refuses anything else with :class:`RecordsFileError`.
 
 Run ``python -m velmo_game.selfplay --help`` for the command line.
 """
@@ -66,6 +71,7 @@ Run ``python -m velmo_game.selfplay --help`` for the command line.
 from __future__ import annotations
 
 import argparse
+import hashlib
 import json
 import sys
 import time
@@ -95,7 +101,7 @@ from velmo_game.evaluate import (
 )
 from velmo_game.players import make_player
 
-__all__ = ["COLUMNS", "MATCH_COLUMNS", "generate", "load", "play_chunk", "save"]
+__all__ = ["COLUMNS", "FORMAT_VERSION", "MATCH_COLUMNS", "RecordsFileError", "generate", "load", "play_chunk", "save"]
 
 Arrays = dict[str, npt.NDArray[Any]]
 
@@ -138,6 +144,18 @@ MATCH_COLUMNS: dict[str, tuple[str, tuple[int, ...]]] = {
     "opponent_score": ("int64", ()),
     "frames": ("int32", ()),
 }
+
+#: The version of the file layout that ``save`` writes and ``load`` reads.
+FORMAT_VERSION = 2
+
+_HEADER_MEMBER = "__velmo__"
+_HEADER_KEY = b"velmo.format"
+
+
+class RecordsFileError(ValueError):
+    """A records file that ``load`` refuses: unreadable, damaged, of another format, or holding
+    columns of the wrong name, dtype, shape or length. The message names the file."""
+
 
 _OBSERVED = ("field", "pairs", "opponent_field", "opponent_pairs", "pending_ojama")
 
@@ -285,24 +303,41 @@ def generate(player: PlayerArg, games: int, path: str | Path | None = None, *, s
     return arrays
 
 
+def _kind_of(table: Mapping[str, tuple[str, tuple[int, ...]]]) -> str:
+    return "matches" if table is MATCH_COLUMNS else "games"
+
+
+def _checksum(arrays: Mapping[str, npt.NDArray[Any]], table: Mapping[str, tuple[str, tuple[int, ...]]]) -> str:
+    """SHA-256 over every column in file order: its name, dtype and shape, then its bytes."""
+    digest = hashlib.sha256()
+    for name, (dtype, _) in table.items():
+        values = np.ascontiguousarray(arrays[name], dtype=dtype)
+        digest.update(f"{name}:{values.dtype.str}:{values.shape};".encode())
+        digest.update(values.reshape(-1).view(np.uint8).data)
+    return digest.hexdigest()
+
+
 def save(arrays: Mapping[str, npt.NDArray[Any]], path: str | Path) -> None:
     """Write game or match records (the columns of ``COLUMNS`` or ``MATCH_COLUMNS``) to a
-    ``.parquet`` or ``.npz`` file."""
+    ``.parquet`` or ``.npz`` file, with its header (format version, kind, rows, checksum)."""
     path = Path(path)
     table_of = _columns_of(arrays)
     missing = [name for name in table_of if name not in arrays]
     if missing:
         raise ValueError(f"the records lack the columns {', '.join(missing)}")
+    typed = {name: np.asarray(arrays[name], dtype=dtype) for name, (dtype, _) in table_of.items()}
+    header = json.dumps({"format": FORMAT_VERSION, "kind": _kind_of(table_of), "rows": len(typed["action"]),
+                         "sha256": _checksum(typed, table_of)})
     if path.suffix == ".npz":
-        named: dict[str, Any] = {name: arrays[name] for name in table_of}
+        named: dict[str, Any] = {**typed, _HEADER_MEMBER: np.frombuffer(header.encode(), dtype=np.uint8)}
         np.savez_compressed(path, **named)
         return
     import pyarrow as pa  # type: ignore[import-untyped, unused-ignore]
     import pyarrow.parquet as pq  # type: ignore[import-untyped, unused-ignore]
 
     columns = {}
-    for name, (dtype, shape) in table_of.items():
-        values = np.asarray(arrays[name], dtype=dtype)
+    for name, (_, shape) in table_of.items():
+        values = typed[name]
         if shape:
             width = int(np.prod(shape))
             flat = pa.array(np.ascontiguousarray(values).reshape(-1))
@@ -311,28 +346,96 @@ def save(arrays: Mapping[str, npt.NDArray[Any]], path: str | Path) -> None:
             columns[name] = pa.array(values)
     table = pa.table(columns)
     shapes = json.dumps({name: list(shape) for name, (_, shape) in table_of.items()})
-    pq.write_table(table.replace_schema_metadata({"velmo.shapes": shapes}), path)
+    pq.write_table(table.replace_schema_metadata({"velmo.shapes": shapes, _HEADER_KEY: header}), path)
 
 
-def load(path: str | Path) -> Arrays:
-    """Read a file written by :func:`generate` (game or match records) into its columns, with
-    their dtypes and shapes."""
-    path = Path(path)
-    if path.suffix == ".npz":
-        with np.load(path) as archive:
-            return {name: archive[name] for name in _columns_of(archive.files)}
+def _read_npz(path: Path) -> tuple[Arrays, bytes | None]:
+    with np.load(path, allow_pickle=False) as archive:
+        arrays = {name: archive[name] for name in archive.files if name != _HEADER_MEMBER}
+        header = archive[_HEADER_MEMBER].tobytes() if _HEADER_MEMBER in archive.files else None
+    return arrays, header
+
+
+def _read_parquet(path: Path) -> tuple[Arrays, bytes | None]:
+    import pyarrow as pa  # type: ignore[import-untyped, unused-ignore]
     import pyarrow.parquet as pq  # type: ignore[import-untyped, unused-ignore]
 
     table = pq.read_table(path)
+    header = (table.schema.metadata or {}).get(_HEADER_KEY)
     arrays: Arrays = {}
-    for name, (dtype, shape) in _columns_of(table.column_names).items():
+    for name in table.column_names:
         column = table.column(name).combine_chunks()
-        if shape:
-            flat = column.values.to_numpy(zero_copy_only=False)
-            arrays[name] = flat.astype(dtype, copy=False).reshape((-1, *shape))
+        if column.null_count:
+            raise RecordsFileError(f"{path}: column {name!r} has missing values")
+        if pa.types.is_fixed_size_list(column.type):
+            # The values of the rows only: a sliced or offset array holds others around them.
+            flat = column.flatten().to_numpy(zero_copy_only=False)
+            arrays[name] = flat.reshape(len(column), column.type.list_size)
         else:
-            arrays[name] = column.to_numpy(zero_copy_only=False).astype(dtype, copy=False)
-    return arrays
+            arrays[name] = column.to_numpy(zero_copy_only=False)
+    return arrays, header
+
+
+def _parse_header(path: Path, header: bytes | None) -> dict[str, Any]:
+    if header is None:
+        raise RecordsFileError(f"{path}: no velmo records header (not written by selfplay.save of format {FORMAT_VERSION})")
+    parsed = json.loads(header.decode())
+    if not isinstance(parsed, dict) or parsed.get("format") != FORMAT_VERSION:
+        raise RecordsFileError(f"{path}: format {parsed.get('format') if isinstance(parsed, dict) else parsed!r}, "
+                               f"this version reads format {FORMAT_VERSION}")
+    if parsed.get("kind") not in ("games", "matches") or type(parsed.get("rows")) is not int \
+            or not isinstance(parsed.get("sha256"), str):
+        raise RecordsFileError(f"{path}: a malformed header {header.decode()!r}")
+    return parsed
+
+
+def _checked(path: Path, arrays: Arrays, header: dict[str, Any]) -> Arrays:
+    """The columns in file order, shaped, once every dtype, shape, length and the checksum hold."""
+    table_of = MATCH_COLUMNS if header["kind"] == "matches" else COLUMNS
+    rows = header["rows"]
+    missing = [name for name in table_of if name not in arrays]
+    unexpected = [name for name in arrays if name not in table_of]
+    if missing or unexpected:
+        raise RecordsFileError(f"{path}: {header['kind']} records must have the columns {', '.join(table_of)}; "
+                               f"missing {missing}, unexpected {unexpected}")
+    checked: Arrays = {}
+    for name, (dtype, shape) in table_of.items():
+        values = arrays[name]
+        if values.dtype != np.dtype(dtype):
+            raise RecordsFileError(f"{path}: column {name!r} has dtype {values.dtype}, not {dtype}")
+        width = int(np.prod(shape)) if shape else None
+        flat_shape = (rows,) if width is None else (rows, width)
+        if values.shape not in (flat_shape, (rows, *shape)):
+            raise RecordsFileError(f"{path}: column {name!r} has shape {values.shape}, not {(rows, *shape)}")
+        checked[name] = values.reshape((rows, *shape))
+    if _checksum(checked, table_of) != header["sha256"]:
+        raise RecordsFileError(f"{path}: the content does not match its checksum (the file is damaged)")
+    return checked
+
+
+def load(path: str | Path) -> Arrays:
+    """Read a file written by :func:`generate` or :func:`save` (game or match records) into its
+    columns, with their dtypes and shapes.
+
+    Raises :class:`RecordsFileError` (a ``ValueError``) naming the file for anything that is not
+    such a file, intact: damage, truncation, another format, a column of the wrong name, dtype,
+    shape or length, content that does not match the checksum. ``OSError`` when the file cannot
+    be opened.
+    """
+    path = Path(path)
+    if path.suffix not in (".npz", ".parquet"):
+        raise RecordsFileError(f"{path}: a records file ends in .parquet or .npz")
+    with open(path, "rb"):
+        pass  # a missing or unreadable file is the OSError it is, not damage
+    try:
+        arrays, header = _read_npz(path) if path.suffix == ".npz" else _read_parquet(path)
+        return _checked(path, arrays, _parse_header(path, header))
+    except RecordsFileError:
+        raise
+    except (ImportError, MemoryError):
+        raise
+    except Exception as error:  # every reader's own report of a damaged file
+        raise RecordsFileError(f"{path}: unreadable ({type(error).__name__}: {error})") from error
 
 
 def _parser() -> argparse.ArgumentParser:

@@ -3,6 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
+#include <stdexcept>
+#include <system_error>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <pthread.h>
+#endif
 
 #include "observation.hpp"
 #include "random.hpp"
@@ -32,21 +39,68 @@ bool poll_briefly(Ready ready) {
     return ready();
 }
 
-}  // namespace
+// Children forked so far, counted in the child by a fork handler registered at the first use.
+std::atomic<std::uint64_t> forks_in_this_process{0};
 
-WorkerPool::WorkerPool(unsigned num_threads) {
-    const unsigned extra = num_threads > 1 ? num_threads - 1 : 0;
-    workers_.reserve(extra);
-    for (unsigned i = 0; i < extra; ++i) workers_.emplace_back([this, i] { worker_loop(i + 1); });
+std::uint64_t fork_count() {
+#if defined(__unix__) || defined(__APPLE__)
+    static const bool registered = [] {
+        return pthread_atfork(nullptr, nullptr, [] { forks_in_this_process.fetch_add(1, std::memory_order_relaxed); }) == 0;
+    }();
+    (void)registered;
+#endif
+    return forks_in_this_process.load(std::memory_order_relaxed);
 }
 
+}  // namespace
+
+WorkerPool::WorkerPool(unsigned num_threads) : requested_(std::max(1u, num_threads)), forks_seen_(fork_count()) { start_workers(); }
+
 WorkerPool::~WorkerPool() {
+    if (fork_count() != forks_seen_) {
+        restart_after_fork();  // abandons the parent's workers; starts none
+        return;
+    }
+    stop_workers();
+}
+
+void WorkerPool::start_workers() {
+    const unsigned extra = requested_ - 1;
+    workers_.reserve(extra);
+    for (unsigned i = 0; i < extra; ++i) {
+        try {
+            workers_.emplace_back([this, i] { worker_loop(i + 1); });
+        } catch (const std::system_error& error) {
+            stop_workers();
+            throw std::runtime_error("could not start worker thread " + std::to_string(i + 1) + " of " + std::to_string(extra) + " (" +
+                                     error.what() + "); ask for fewer threads");
+        }
+    }
+}
+
+void WorkerPool::stop_workers() {
     {
         std::lock_guard lock(mutex_);
         stopping_.store(true);
     }
     wake_.notify_all();
     for (auto& worker : workers_) worker.join();
+    workers_.clear();
+    stopping_.store(false);
+}
+
+// Destroying the inherited threads, lock or condition variables would wait for threads that do
+// not exist in this process: they are left as they are (a small leak, once per fork) and fresh
+// ones are made in their place.
+void WorkerPool::restart_after_fork() {
+    new (&workers_) std::vector<std::thread>();
+    new (&mutex_) std::mutex();
+    new (&wake_) std::condition_variable();
+    new (&done_) std::condition_variable();
+    generation_.store(0);
+    pending_.store(0);
+    stopping_.store(false);
+    forks_seen_ = fork_count();
 }
 
 std::size_t WorkerPool::slice_begin(std::size_t count, unsigned threads, unsigned index) {
@@ -57,6 +111,10 @@ std::size_t WorkerPool::slice_begin(std::size_t count, unsigned threads, unsigne
 }
 
 void WorkerPool::run(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work, std::size_t min_items_per_thread) {
+    if (fork_count() != forks_seen_) {
+        restart_after_fork();
+        start_workers();
+    }
     if (workers_.empty() || count < min_items_per_thread * size()) {
         work(0, count);
         return;
@@ -101,11 +159,28 @@ void WorkerPool::worker_loop(unsigned index) {
     }
 }
 
-GameBatch::GameBatch(const BatchConfig& config, const BatchOutputs& outputs)
+bool run_stoppable(WorkerPool& pool, std::size_t count, const std::function<void(std::size_t, std::size_t)>& work,
+                   std::size_t min_items_per_thread, const StopCheck& stop) {
+    if (!stop) {
+        pool.run(count, work, min_items_per_thread);
+        return true;
+    }
+    // 8192 game steps or resets are some 10 to 20 milliseconds of one thread's work: a Ctrl-C is
+    // seen well within 100 ms, and a hand-over per block costs nothing measurable.
+    const std::size_t block = std::size_t{8192} * pool.size();
+    for (std::size_t begin = 0; begin < count; begin += block) {
+        const std::size_t end = std::min(count, begin + block);
+        pool.run(end - begin, [&](std::size_t b, std::size_t e) { work(begin + b, begin + e); }, min_items_per_thread);
+        if (end < count && stop()) return false;
+    }
+    return true;
+}
+
+GameBatch::GameBatch(const BatchConfig& config, const BatchOutputs& outputs, const StopCheck& stop)
     : config_(config), out_(outputs), games_(config.num_envs), episodes_(config.num_envs, 0),
       waiting_(config.num_envs, 0), masks_(config.num_envs, 0), samplers_(config.num_envs, 0),
       pool_(std::max(1u, config.num_threads)) {
-    reset(config.seed);
+    if (!reset(config.seed, stop)) throw Interrupted{};
 }
 
 // Apart from the games' own seeds, derive_seed(seed, i), so that the sampler of a game never
@@ -156,7 +231,7 @@ void GameBatch::start_episode(std::size_t i) {
     out_.episode_steps[i] = 0;
 }
 
-void GameBatch::reset(std::optional<std::uint64_t> seed) {
+bool GameBatch::reset(std::optional<std::uint64_t> seed, const StopCheck& stop) {
     if (seed) {
         config_.seed = *seed;
         std::fill(episodes_.begin(), episodes_.end(), 0);
@@ -164,13 +239,13 @@ void GameBatch::reset(std::optional<std::uint64_t> seed) {
     } else {
         for (auto& episode : episodes_) ++episode;
     }
-    pool_.run(size(), [this](std::size_t begin, std::size_t end) {
+    return run_stoppable(pool_, size(), [this](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             start_episode(i);
             clear_step_outputs(i);
             write_observation(i);
         }
-    }, kMinGamesPerThread);
+    }, kMinGamesPerThread, stop);
 }
 
 std::optional<BatchRefusal> GameBatch::check(const std::int64_t* actions) const {
@@ -251,10 +326,10 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
     write_waiting_mask(i);
 }
 
-void GameBatch::step(const std::int64_t* actions) {
-    pool_.run(size(), [this, actions](std::size_t begin, std::size_t end) {
+bool GameBatch::step(const std::int64_t* actions, const StopCheck& stop) {
+    return run_stoppable(pool_, size(), [this, actions](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) step_one(i, actions[i]);
-    }, kMinGamesPerThread);
+    }, kMinGamesPerThread, stop);
 }
 
 }  // namespace velmo

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "game.hpp"
+#include "interrupt.hpp"
 
 namespace velmo {
 
@@ -25,6 +26,11 @@ namespace velmo {
 // the calling thread taking the first, and returns when every slice is done. Slice borders fall
 // on multiples of kSliceAlignment items, so that two threads writing one-byte-per-item outputs
 // rarely share a cache line. A worker polls a few times before it sleeps.
+//
+// A thread that cannot start makes the constructor throw std::runtime_error with the started
+// ones stopped and joined. In a child forked from the owning process the workers do not exist
+// (and may have held the lock when the parent forked): the pool abandons what it had there, never
+// waiting for the missing threads, and starts new workers on its next `run`.
 class WorkerPool {
 public:
     static constexpr std::size_t kSliceAlignment = 64;
@@ -34,7 +40,7 @@ public:
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    [[nodiscard]] unsigned size() const { return static_cast<unsigned>(workers_.size()) + 1; }
+    [[nodiscard]] unsigned size() const { return requested_; }
     // Fewer than `min_items_per_thread` items a thread run on the calling thread alone: waking
     // the workers costs more than such slices take.
     void run(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work, std::size_t min_items_per_thread = 2);
@@ -44,9 +50,14 @@ public:
     static std::size_t slice_begin(std::size_t count, unsigned threads, unsigned index);
 
 private:
+    void start_workers();
+    void stop_workers();
+    void restart_after_fork();
     void worker_loop(unsigned index);
     [[nodiscard]] bool wait_for_work(std::uint64_t seen);
 
+    unsigned requested_;
+    std::uint64_t forks_seen_;  // the process's fork count when the workers started
     std::vector<std::thread> workers_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -58,6 +69,11 @@ private:
     std::atomic<unsigned> pending_{0};
     std::atomic<bool> stopping_{false};
 };
+
+// `pool.run` over [0, count) in blocks of a few milliseconds of work, asking `stop` between
+// blocks; whether every item was done (false: a prefix of the items was).
+bool run_stoppable(WorkerPool& pool, std::size_t count, const std::function<void(std::size_t, std::size_t)>& work,
+                   std::size_t min_items_per_thread, const StopCheck& stop);
 
 // Gymnasium's meanings: NextStep resets a finished game on the step after the one that ended it
 // (ignoring that step's action), SameStep resets it at once and keeps the final observation
@@ -120,7 +136,8 @@ struct BatchRefusal {
 
 class GameBatch {
 public:
-    GameBatch(const BatchConfig& config, const BatchOutputs& outputs);
+    // Throws Interrupted when `stop` ends the first reset.
+    GameBatch(const BatchConfig& config, const BatchOutputs& outputs, const StopCheck& stop = {});
 
     [[nodiscard]] std::size_t size() const { return games_.size(); }
     [[nodiscard]] const BatchConfig& config() const { return config_; }
@@ -132,13 +149,15 @@ public:
     static std::uint64_t episode_seed(std::uint64_t seed, std::size_t index, std::uint64_t episode);
 
     // Every game starts its next episode (seed given: the batch is reseeded, episodes count anew).
-    void reset(std::optional<std::uint64_t> seed);
+    // False when `stop` ended it part way: then only some games started their episode.
+    bool reset(std::optional<std::uint64_t> seed, const StopCheck& stop = {});
     // The first action that `step` would refuse: out of 0..21, or (IllegalPolicy::Raise) illegal
     // for a game in play.
     // A game waiting for its reset (or finished, without auto-reset) accepts any action in range.
     [[nodiscard]] std::optional<BatchRefusal> check(const std::int64_t* actions) const;
     // Steps every game; the actions must have passed `check`.
-    void step(const std::int64_t* actions);
+    // False when `stop` ended it part way: then only some games moved.
+    bool step(const std::int64_t* actions, const StopCheck& stop = {});
     // A random legal action for every game, into out[0..N): uniform over the moves its current
     // mask allows (over all 22 for a game waiting for its reset). Game i draws from its own
     // SplitMix64 stream, started at derive_seed(sampler_seed(seed), i) by the construction and

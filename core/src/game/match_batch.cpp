@@ -25,12 +25,12 @@ float outcome_reward(const Match& match, unsigned p) {
 
 }  // namespace
 
-MatchBatch::MatchBatch(const MatchBatchConfig& config, const MatchBatchOutputs& outputs)
+MatchBatch::MatchBatch(const MatchBatchConfig& config, const MatchBatchOutputs& outputs, const StopCheck& stop)
     : config_(config), out_(outputs),
       matches_(config.batch.num_envs, seeded_match(config.batch.seed, config.batch.colors, config.rules, config.timing)),
       legal_(config.batch.num_envs), episodes_(config.batch.num_envs, 0), waiting_(config.batch.num_envs, 0),
       pool_(std::max(1u, config.batch.num_threads)) {
-    reset(config.batch.seed);
+    if (!reset(config.batch.seed, stop)) throw Interrupted{};
 }
 
 Match MatchBatch::seeded_match(std::uint64_t seed, unsigned colors, const Rules& rules, const Timing& timing) {
@@ -68,19 +68,19 @@ void MatchBatch::reset_outputs(std::size_t i) {
     out_.winner[i] = static_cast<std::int8_t>(kNoWinner);
 }
 
-void MatchBatch::reset(std::optional<std::uint64_t> seed) {
+bool MatchBatch::reset(std::optional<std::uint64_t> seed, const StopCheck& stop) {
     if (seed) {
         config_.batch.seed = *seed;
         std::fill(episodes_.begin(), episodes_.end(), 0);
     } else {
         for (auto& episode : episodes_) ++episode;
     }
-    pool_.run(size(), [this](std::size_t begin, std::size_t end) {
+    return run_stoppable(pool_, size(), [this](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             start_episode(i);
             reset_outputs(i);
         }
-    });
+    }, 2, stop);
 }
 
 std::optional<MatchBatchRefusal> MatchBatch::check(const std::int64_t* actions) const {
@@ -195,10 +195,10 @@ void MatchBatch::write_waiting_masks(std::size_t i) {
     }
 }
 
-void MatchBatch::step(const std::int64_t* actions) {
-    pool_.run(size(), [this, actions](std::size_t begin, std::size_t end) {
+bool MatchBatch::step(const std::int64_t* actions, const StopCheck& stop) {
+    return run_stoppable(pool_, size(), [this, actions](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) step_one(i, actions);
-    });
+    }, 2, stop);
 }
 
 }  // namespace velmo

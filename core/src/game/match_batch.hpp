@@ -74,7 +74,8 @@ struct MatchBatchRefusal {
 
 class MatchBatch {
 public:
-    MatchBatch(const MatchBatchConfig& config, const MatchBatchOutputs& outputs);
+    // Throws Interrupted when `stop` ends the first reset.
+    MatchBatch(const MatchBatchConfig& config, const MatchBatchOutputs& outputs, const StopCheck& stop = {});
 
     [[nodiscard]] std::size_t size() const { return matches_.size(); }
     [[nodiscard]] const MatchBatchConfig& config() const { return config_; }
@@ -87,13 +88,15 @@ public:
 
     // Every match starts its next episode (seed given: the batch is reseeded, episodes count
     // anew). Episode seeds are those of GameBatch::episode_seed.
-    void reset(std::optional<std::uint64_t> seed);
+    // False when `stop` ended it part way (only some matches started their episode).
+    bool reset(std::optional<std::uint64_t> seed, const StopCheck& stop = {});
     // The first action `step` would refuse, actions[2 i + p] being player p's in match i. Out of
     // range is always refused; the rest only under IllegalPolicy::Raise. A match waiting for its
     // reset accepts any action in range.
     [[nodiscard]] std::optional<MatchBatchRefusal> check(const std::int64_t* actions) const;
     // Steps every match; the actions must have passed `check`.
-    void step(const std::int64_t* actions);
+    // False when `stop` ended it part way (only some matches moved).
+    bool step(const std::int64_t* actions, const StopCheck& stop = {});
 
 private:
     void start_episode(std::size_t i);

@@ -56,6 +56,11 @@ PairSequence PairSequence::seeded(std::uint64_t seed, unsigned num_colors, Seque
     return sequence;
 }
 
+const PairSequence& PairSequence::default_sequence() {
+    static const PairSequence dealt = seeded(0, 4, SequenceKind::Balanced);
+    return dealt;
+}
+
 PairSequence PairSequence::from_pairs(std::span<const GamePair> pairs) {
     PairSequence sequence(SequenceKind::Explicit, 0);
     const std::size_t length = std::clamp<std::size_t>(pairs.size(), 1, kMaxExplicitPairs);

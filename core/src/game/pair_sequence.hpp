@@ -41,8 +41,9 @@ inline constexpr std::array<BitPuyoType, 4> kGameColors = {BitPuyoType::Red, Bit
 
 class PairSequence {
 public:
-    // Balanced, four colours, seed 0.
-    PairSequence() : PairSequence(seeded(0, 4, SequenceKind::Balanced)) {}
+    // Balanced, four colours, seed 0: a copy of the one dealt at first use, so that default
+    // games (a batch's slots before their first reset) cost no dealing each.
+    PairSequence() : PairSequence(default_sequence()) {}
 
     // num_colors must be 3 or 4 and kind Balanced or Uniform (the binding checks).
     static PairSequence seeded(std::uint64_t seed, unsigned num_colors, SequenceKind kind);
@@ -68,6 +69,7 @@ public:
     friend bool operator==(const PairSequence& a, const PairSequence& b);
 
 private:
+    static const PairSequence& default_sequence();
     PairSequence(SequenceKind kind, std::uint64_t seed) : kind_(kind), seed_(seed) {}
 
     [[nodiscard]] GamePair uniform_pair(std::uint64_t index) const;

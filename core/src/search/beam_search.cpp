@@ -97,12 +97,13 @@ double evaluate_position(const BitField& field, unsigned max_added) {
     return value;
 }
 
-int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stats) {
+int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stats, const StopCheck& stop) {
     const MoveMask legal = game.legal_moves();
     if (legal == 0) return -1;
     using Clock = std::chrono::steady_clock;
     const auto started = Clock::now();
     const auto out_of_budget = [&](std::uint64_t nodes) {
+        if (stop && stop()) throw Interrupted{};
         if (config.node_budget != 0 && nodes >= config.node_budget) return true;
         if (config.time_budget_ms > 0) {
             const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - started).count();

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "../game/game.hpp"
+#include "../game/interrupt.hpp"
 
 namespace velmo {
 
@@ -32,8 +33,9 @@ struct BeamStats {
     unsigned depth_reached = 0;
 };
 
-// The chosen move, or -1 when the game has no legal move.
-int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stats = nullptr);
+// The chosen move, or -1 when the game has no legal move. Asks `stop` between expansions and
+// throws Interrupted when it says stop.
+int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stats = nullptr, const StopCheck& stop = {});
 
 // The evaluation of a quiet position, in points (for tests and tuning).
 double evaluate_position(const BitField& field, unsigned max_added = 2);
