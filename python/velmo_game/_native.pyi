@@ -519,9 +519,17 @@ def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], pairs: numpy
     Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written).
     """
 
-def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int) -> tuple[int, int, int]:
+def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, legacy: bool) -> tuple[int, int, int]:
     """
-    The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; runs without the interpreter lock.
+    The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; runs without the interpreter lock and stops early on Ctrl-C.
+    """
+
+def beam_defaults() -> dict[str, Any]:
+    """The beam player's default options and evaluation weights."""
+
+def evaluate_features(field: velmo.Field, max_added: int, weights: dict[str, float] | None) -> dict[str, float]:
+    """
+    The beam player's evaluation of a quiet field, feature by feature, with its value.
     """
 
 def field_hash(field: velmo.Field) -> int:
