@@ -19,23 +19,38 @@ namespace {
 
 u128 random_plane(SplitMix64& random) { return (u128{random.next()} << 64) | random.next(); }
 
-// The movement rule as moves.hpp states it, move by move.
+// The movement rule as moves.hpp states it, move by move: each column the pair occupies is checked
+// along its own path from the spawn column.
 MoveMask legal_move_mask_by_move(const BitField& field) {
     std::array<std::uint64_t, kFieldWidth> height{};
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) height[x] = field.get_height(x);
-    if (height[kSpawnColumn] > kMaxPassableHeight) return 0;
-    std::uint64_t leftmost = kSpawnColumn;
-    while (leftmost > kFirstPlayableColumn && height[leftmost - 1] <= kMaxPassableHeight) --leftmost;
-    std::uint64_t rightmost = kSpawnColumn;
-    while (rightmost < kLastPlayableColumn && height[rightmost + 1] <= kMaxPassableHeight) ++rightmost;
-    const auto reachable = [&](std::uint64_t x) { return x >= leftmost && x <= rightmost; };
+    if (height[kSpawnColumn] > 11) return 0;
+    const auto rides_high_at = [&](std::uint64_t x, std::uint64_t previous) {
+        if (height[x] == 11 || height[x] == 12) return true;  // a floor kick, or a ledge it reached high
+        if (x == kSpawnColumn) return height[2] >= 12 && height[4] >= 12;  // the quick turn
+        return height[previous] == 12;
+    };
+    const auto reachable = [&](std::uint64_t target) {
+        const int step = target < kSpawnColumn ? -1 : 1;
+        for (std::uint64_t x = kSpawnColumn; x != target; x += static_cast<std::uint64_t>(step)) {
+            const std::uint64_t next = x + static_cast<std::uint64_t>(step);
+            if (height[next] >= 13) return false;
+            if (height[next] == 12 && !rides_high_at(x, x - static_cast<std::uint64_t>(step))) return false;
+        }
+        return true;
+    };
+    const auto empty_cells = [&](std::uint64_t x) {
+        unsigned empty = 0;
+        for (std::uint64_t y = kTopPlayableRow; y <= kBottomPlayableRow; ++y) empty += field.get(x, y) == BitPuyoType::Empty ? 1 : 0;
+        return empty;
+    };
     MoveMask mask = 0;
     for (std::size_t move = 0; move < kNumMoves; ++move) {
         const Hand hand = kAllHands[move];
         bool legal = reachable(hand.x);
         switch (hand.rotation) {
-            case Rotation::Top: break;
-            case Rotation::Bottom: legal = legal && height[hand.x] <= 11; break;
+            case Rotation::Top: legal = legal && empty_cells(hand.x) >= 2; break;
+            case Rotation::Bottom: legal = legal && height[hand.x] <= 11 && empty_cells(hand.x) >= 2; break;
             case Rotation::Left: legal = legal && reachable(hand.x - 1); break;
             case Rotation::Right: legal = legal && reachable(hand.x + 1); break;
         }
@@ -185,18 +200,19 @@ TEST(action_mask_bytes_are_the_mask_bits) {
 }
 
 TEST(legal_move_table_matches_the_rule_move_by_move) {
-    // The rule sees each column's height only as at most 11, 12, or more: every combination of
-    // those classes (and a few heights within each) over the six columns.
-    constexpr std::array<std::uint64_t, 5> heights = {0, 7, 11, 12, 13};
-    std::array<std::size_t, 6> pick{};
+    // The rule sees each column's height only as at most 10, 11, 12, or more: every combination of
+    // those classes over the six columns, each with and without a puyo left in the 14th row.
+    constexpr std::array<std::uint64_t, 5> heights = {0, 10, 11, 12, 13};
     for (std::size_t combination = 0; combination < 5 * 5 * 5 * 5 * 5 * 5; ++combination) {
         std::size_t rest = combination;
         BitField field;
         for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
-            pick[x - 1] = rest % heights.size();
+            const std::uint64_t height = heights[rest % heights.size()];
             rest /= heights.size();
-            for (std::uint64_t h = 0; h < heights[pick[x - 1]]; ++h) field.put(x, h % 2 == 0 ? BitPuyoType::Red : BitPuyoType::Blue);
+            for (std::uint64_t h = 0; h < height; ++h) field.put(x, h % 2 == 0 ? BitPuyoType::Red : BitPuyoType::Blue);
         }
+        CHECK_EQ(legal_move_mask(field), legal_move_mask_by_move(field));
+        for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) field.set(x, kTopPlayableRow, BitPuyoType::Green);
         CHECK_EQ(legal_move_mask(field), legal_move_mask_by_move(field));
     }
 }

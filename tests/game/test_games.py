@@ -38,22 +38,53 @@ def columns_of(hand: velmo.Hand) -> list[int]:
     return [x]
 
 
+def reachable_by_rule(heights: list[int]) -> set[int]:
+    """The movement rule restated as a search over (column, riding) states, where riding counts how
+    many rows' worth of lift the pair still has: 2 on a ledge or after a kick, 1 over the one
+    lower column a ride allows, 0 down at its spawn height."""
+    if heights[2] > 11:
+        return set()
+    lift_at_spawn = heights[1] >= 12 and heights[3] >= 12 or heights[2] == 11
+    start = (2, 2 if lift_at_spawn else 0)
+    seen, todo = {start}, [start]
+    while todo:
+        column, riding = todo.pop()
+        for nxt in (column - 1, column + 1):
+            if not 0 <= nxt < 6 or abs(nxt - 2) < abs(column - 2) or heights[nxt] >= 13:
+                continue
+            if heights[nxt] == 12 and riding == 0:
+                continue
+            state = (nxt, 2 if heights[nxt] in (11, 12) else (1 if riding == 2 and heights[column] == 12 else 0))
+            if state not in seen:
+                seen.add(state)
+                todo.append(state)
+    return {column for column, _ in seen}
+
+
+def puyos_in(field: velmo.Field) -> int:
+    """Every puyo of the 14 playable rows, the 14th row included."""
+    return sum(cell not in (velmo.PuyoType.EMPTY, velmo.PuyoType.WALL) for column in field.to_array() for cell in column)
+
+
 def legal_by_rule(field: velmo.Field, pair: velmo.Pair) -> list[int]:
-    """The movement rule restated: put_pair accepts it, and every column from the spawn column
-    (Python column 2) to each column the pair occupies is at most 12 high."""
+    """The movement rule restated: every column the pair occupies is reachable, a child below
+    needs its column at most 11 high, and the placement adds both puyos."""
     if field.get(2, 2) != velmo.PuyoType.EMPTY:
         return []
     heights = [field.get_height(x) for x in range(6)]
+    reachable = reachable_by_rule(heights)
     legal = []
     for move, hand in enumerate(HANDS):
+        if not set(columns_of(hand)) <= reachable:
+            continue
+        if hand.rotation == velmo.Rotation.BOTTOM and heights[hand.x] > 11:
+            continue
+        placed = field.clone()
         try:
-            field.clone().put_hand(hand, pair)
+            placed.put_hand(hand, pair)
         except RuntimeError:
             continue
-        path = set()
-        for column in columns_of(hand):
-            path.update(range(min(2, column), max(2, column) + 1))
-        if all(heights[c] <= 12 for c in path):
+        if puyos_in(placed) == puyos_in(field) + 2:
             legal.append(move)
     return legal
 
@@ -116,31 +147,92 @@ def tower(column: int, height: int) -> list[str]:
     return rows
 
 
+def field_of_heights(heights: list[int], fourteenth: tuple[int, ...] = ()) -> velmo.Field:
+    """Columns stacked to `heights` without groups, and a puyo left in the 14th row of each column
+    in `fourteenth`."""
+    field = velmo.Field()
+    for x, height in enumerate(heights):
+        for r in range(height):
+            field.put(x, (velmo.PuyoType.RED, velmo.PuyoType.BLUE, velmo.PuyoType.GREEN)[(r + x) % 3])
+    for x in fourteenth:
+        field.set(x, 0, velmo.PuyoType.YELLOW)
+    return field
+
+
+def moves_within(columns: set[int]) -> set[int]:
+    return {m for m, hand in enumerate(HANDS) if set(columns_of(hand)) <= columns}
+
+
 @pytest.mark.parametrize(
-    "column, height, blocked_columns",
+    "heights, reachable",
     [
-        (1, 13, {0, 1}),  # a 13-high column left of spawn walls off it and everything beyond
-        (4, 13, {4, 5}),
-        (0, 13, {0}),
-        (5, 14, {5}),
-        (1, 12, set()),  # 12 high is still passable
+        ([0, 12, 0, 0, 0, 0], {2, 3, 4, 5}),  # an isolated 12-high column is a wall at spawn height
+        ([0, 0, 0, 12, 0, 0], {0, 1, 2}),
+        ([0, 0, 0, 0, 12, 0], {0, 1, 2, 3}),
+        ([0, 0, 0, 11, 12, 0], {0, 1, 2, 3, 4, 5}),  # 11-then-12 stairs: a floor kick lifts it over
+        ([12, 11, 0, 0, 0, 0], {0, 1, 2, 3, 4, 5}),
+        ([0, 0, 11, 12, 0, 0], {0, 1, 2, 3, 4, 5}),  # the kick at the spawn column itself
+        ([0, 0, 0, 11, 5, 12], {0, 1, 2, 3, 4}),  # a kick serves only the 12-high column next to it
+        ([0, 0, 11, 10, 12, 0], {0, 1, 2, 3}),  # kick, then a lower column: back down
+        ([0, 0, 11, 12, 5, 12], {0, 1, 2, 3, 4, 5}),  # one lower column between two 12-high ones
+        ([0, 0, 11, 12, 12, 12], {0, 1, 2, 3, 4, 5}),  # riding high over several
+        ([0, 12, 5, 12, 0, 0], {0, 1, 2, 3, 4, 5}),  # the quick turn between two 12-high neighbours
+        ([0, 12, 5, 12, 5, 12], {0, 1, 2, 3, 4, 5}),
+        ([0, 13, 5, 12, 0, 0], {2, 3, 4, 5}),  # quick turn against a wall: the 12-high side opens
+        ([0, 12, 5, 11, 12, 0], {2, 3, 4, 5}),  # no quick turn unless both neighbours are 12 or more
+        ([0, 13, 0, 0, 0, 0], {2, 3, 4, 5}),  # 13 high is a wall, riding high or not
+        ([0, 0, 11, 13, 0, 0], {0, 1, 2}),
+        ([0, 0, 11, 12, 13, 0], {0, 1, 2, 3}),
+        ([14, 0, 0, 0, 0, 14], {1, 2, 3, 4}),
+        ([0, 0, 12, 0, 0, 0], set()),  # the spawn column must be at most 11 high
     ],
 )
-def test_a_column_reaching_the_13th_row_is_a_wall(column, height, blocked_columns):
-    game = Game(field=field_of(*tower(column, height)))
-    for move, hand in enumerate(HANDS):
-        occupied = set(columns_of(hand))
-        if occupied & blocked_columns:
-            assert not game.is_legal(move), hand
+def test_the_arcade_movement_rule(heights, reachable):
+    game = Game(field=field_of_heights(heights))
+    assert reachable_by_rule(heights) == reachable
+    expected = {m for m in moves_within(reachable) if not (HANDS[m].rotation == velmo.Rotation.BOTTOM and heights[HANDS[m].x] > 11)}
+    assert set(game.legal_moves()) == expected
     assert game.legal_moves() == legal_by_rule(game.field, game.current_pair)
 
 
-def test_a_child_below_needs_a_stack_of_at_most_11():
-    game = Game(field=field_of(*tower(0, 12)))
-    bottom_in_column_0 = [m for m, h in enumerate(HANDS) if h.x == 0 and h.rotation == velmo.Rotation.BOTTOM][0]
-    assert not game.is_legal(bottom_in_column_0)
-    top_in_column_0 = HANDS.index(next(h for h in HANDS if h.x == 0 and h.rotation == velmo.Rotation.TOP))
-    assert game.is_legal(top_in_column_0)
+@pytest.mark.parametrize(
+    "heights, fourteenth, column, rotation, legal",
+    [
+        ([12, 11, 0, 0, 0, 0], (0,), 0, velmo.Rotation.TOP, False),  # the child would land on the 14th-row puyo
+        ([12, 11, 0, 0, 0, 0], (), 0, velmo.Rotation.TOP, True),
+        ([12, 11, 0, 0, 0, 0], (0,), 1, velmo.Rotation.LEFT, True),  # one puyo fits in the 13th row
+        ([12, 11, 0, 0, 0, 0], (), 0, velmo.Rotation.BOTTOM, False),  # a child below needs at most 11
+        ([0, 11, 0, 0, 0, 0], (), 1, velmo.Rotation.BOTTOM, True),
+        ([0, 11, 0, 0, 0, 0], (1,), 1, velmo.Rotation.TOP, True),  # 13th row and the stack top still free
+    ],
+)
+def test_a_placement_adds_both_puyos(heights, fourteenth, column, rotation, legal):
+    game = Game(field=field_of_heights(heights, fourteenth), sequence=[velmo.Pair(4, 5)])
+    move = HANDS.index(velmo.Hand(column, rotation))
+    assert game.is_legal(move) == legal
+    if legal:
+        before = puyos_in(game.field)
+        placed = game.field.clone()
+        placed.put_hand(HANDS[move], game.current_pair)
+        assert puyos_in(placed) == before + 2
+
+
+def test_no_legal_move_loses_a_puyo_on_random_high_fields():
+    chooser = splitmix64(77)
+    checked = 0
+    for _ in range(600):
+        heights = [[0, 9, 10, 11, 12, 13][next(chooser) % 6] for _ in range(6)]
+        heights[2] = min(heights[2], 11)
+        fourteenth = tuple(x for x in range(6) if next(chooser) % 3 == 0)
+        field = field_of_heights(heights, fourteenth)
+        game = Game(field=field, sequence=[velmo.Pair(4, 5)])
+        assert game.legal_moves() == legal_by_rule(field, game.current_pair)
+        for move in game.legal_moves():
+            placed = field.clone()
+            placed.put_hand(HANDS[move], game.current_pair)
+            assert puyos_in(placed) == puyos_in(field) + 2
+            checked += 1
+    assert checked > 3000
 
 
 def test_filling_the_death_cell_ends_the_game():
