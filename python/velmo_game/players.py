@@ -167,9 +167,9 @@ _BEAM_DEFAULTS: dict[str, Any] = _native.beam_defaults()
 #: one's strength and cost. ``"legacy"`` is the player as it was before it chose its move by the
 #: chains its search reaches (its own search and evaluation), at width 96 and depth 16.
 PRESETS: dict[str, dict[str, Any]] = {
-    "fast": {"width": 48, "depth": 10},
+    "fast": {"width": 32, "depth": 10, "queues": 1},
     "default": {},
-    "strong": {"width": 2 * _BEAM_DEFAULTS["width"], "depth": _BEAM_DEFAULTS["depth"] + 4, "queues": 3},
+    "strong": {"width": 140, "depth": 14, "queues": 3},
     "legacy": {"width": 96, "depth": 16, "legacy": True},
 }
 

@@ -75,8 +75,8 @@ inline constexpr EvalWeightField kEvalWeightFields[] = {
 };
 
 struct BeamConfig {
-    unsigned width = 140;
-    unsigned depth = 14;  // pairs searched, the current one included
+    unsigned width = 64;
+    unsigned depth = 12;  // pairs searched, the current one included
     std::uint64_t seed = 0;
     std::uint64_t node_budget = 0;  // children evaluated per move, all futures together; 0: no limit
     double time_budget_ms = 0;      // per move; 0: no limit (a time limit makes the choice machine-dependent)
@@ -84,7 +84,7 @@ struct BeamConfig {
     std::uint64_t last_turn = ~std::uint64_t{0};
     std::uint64_t end_turn = ~std::uint64_t{0};  // the turn no placement reaches (a game of 54 placements: 54)
     unsigned max_added = 2;                      // puyos added by the potential-chain evaluation
-    unsigned queues = 1;                         // futures of sampled pairs searched (each a beam of `width`)
+    unsigned queues = 2;                         // futures of sampled pairs searched (each a beam of `width`)
     unsigned threads = 1;                        // the futures are shared among this many threads
     double discount = 0.97;                      // per sampled level, on a chain fired that deep
     EvalWeights weights{};
