@@ -19,7 +19,9 @@ using velmo::Game;
 using velmo::PairSequence;
 using namespace nb::literals;
 
-constexpr int kGameStateVersion = 1;
+// Version 2 adds the held all-clear bonus; a version 1 state (7 values) restores with none held.
+constexpr int kGameStateVersion = 2;
+constexpr std::size_t kGameStateLength = 8;
 
 // What one move did, as Python sees it.
 struct MoveResult {
@@ -145,13 +147,16 @@ private:
 nb::tuple game_state(const Game& game) {
     const auto field = velmo::encode_state(game.field());
     return nb::make_tuple(kGameStateVersion, nb::bytes(field.bytes().data(), field.bytes().size()),
-                          sequence_state(game.sequence()), game.visible(), game.turn(), game.score(), game.is_over());
+                          sequence_state(game.sequence()), game.visible(), game.turn(), game.score(), game.is_over(),
+                          game.all_clear_held());
 }
 
 Game game_from_state(nb::handle state) {
-    if (!nb::isinstance<nb::tuple>(state) || nb::len(state) != 7 || !nb::isinstance<nb::int_>(state[0]) ||
-        nb::cast<int>(state[0]) != kGameStateVersion || !nb::isinstance<nb::bytes>(state[1])) {
-        raise_value_error("invalid Game state: expected the tuple of Game.__getstate__ (version 1)");
+    const bool is_tuple = nb::isinstance<nb::tuple>(state) && nb::len(state) >= 1 && nb::isinstance<nb::int_>(state[0]);
+    const int version = is_tuple ? nb::cast<int>(state[0]) : 0;
+    const bool known = (version == kGameStateVersion && nb::len(state) == kGameStateLength) || (version == 1 && nb::len(state) == kGameStateLength - 1);
+    if (!known || !nb::isinstance<nb::bytes>(state[1])) {
+        raise_value_error("invalid Game state: expected the tuple of Game.__getstate__ (version 1 or 2)");
     }
     const auto field_bytes = nb::cast<nb::bytes>(state[1]);
     const auto* data = static_cast<const std::uint8_t*>(static_cast<const void*>(field_bytes.c_str()));
@@ -162,8 +167,9 @@ Game game_from_state(nb::handle state) {
     if (!field || !velmo::is_playable_field(field.value())) raise_value_error("invalid Game state: not a playable field");
     const PairSequence sequence = sequence_from_state(state[2]);
     const auto visible = static_cast<unsigned>(int_in_range(state[3], "visible", 0, velmo::kMaxVisiblePairs));
+    const bool held = version == kGameStateVersion && nb::cast<bool>(state[7]);
     return Game::restore(field.value(), sequence, visible, seed_from_python(state[4], "turn"),
-                         seed_from_python(state[5], "score"), nb::cast<bool>(state[6]));
+                         seed_from_python(state[5], "score"), nb::cast<bool>(state[6]), held);
 }
 
 std::string game_repr(const Game& game) {
@@ -182,15 +188,19 @@ std::string move_result_repr(const MoveResult& r) {
     for (const std::uint32_t score : r.outcome.chain.step_scores) steps += (steps.empty() ? "" : ", ") + std::to_string(score);
     if (r.outcome.chain.step_scores.size() == 1) steps += ",";
     return "MoveResult(move=" + std::to_string(r.move) + ", chain=" + std::to_string(r.outcome.chain.chain) +
-           ", score=" + std::to_string(r.outcome.chain.score) + ", step_scores=(" + steps + "), all_clear=" +
-           (r.outcome.all_clear ? "True" : "False") + ", game_over=" + (r.outcome.game_over ? "True" : "False") + ")";
+           ", score=" + std::to_string(r.outcome.score()) + ", step_scores=(" + steps + ")" +
+           (r.outcome.all_clear_bonus != 0 ? ", all_clear_bonus=" + std::to_string(r.outcome.all_clear_bonus) : "") +
+           ", all_clear=" + (r.outcome.all_clear ? "True" : "False") + ", game_over=" + (r.outcome.game_over ? "True" : "False") + ")";
 }
 
 void bind_move_result(nb::module_& m) {
     nb::class_<MoveResult>(m, "MoveResult", "What one move did: the chain it fired, its score, and how the game stands.")
         .def_prop_ro("move", [](const MoveResult& r) { return r.move; }, "The move played (an index into velmo.Hand.enumerate()).")
         .def_prop_ro("chain", [](const MoveResult& r) { return r.outcome.chain.chain; }, "The number of chain steps (0: no chain).")
-        .def_prop_ro("score", [](const MoveResult& r) { return r.outcome.chain.score; }, "This move's score: the whole chain's.")
+        .def_prop_ro("score", [](const MoveResult& r) { return r.outcome.score(); },
+                     "This move's score: the whole chain's, and the all-clear bonus it used.")
+        .def_prop_ro("all_clear_bonus", [](const MoveResult& r) { return r.outcome.all_clear_bonus; },
+                     "Points a held all-clear bonus added to this move's chain (2,100, or 0).")
         .def_prop_ro("step_scores", &step_scores, nb::sig("def step_scores(self) -> tuple[int, ...]"),
                      "The score of each chain step, in order.")
         .def_prop_ro("all_clear", [](const MoveResult& r) { return r.outcome.all_clear; },
@@ -201,7 +211,8 @@ void bind_move_result(nb::module_& m) {
                  if (!nb::isinstance<MoveResult>(b)) return nb::borrow(Py_NotImplemented);
                  const auto& other = nb::cast<const MoveResult&>(b);
                  const bool same = a.move == other.move && a.outcome.chain.step_scores == other.outcome.chain.step_scores &&
-                                   a.outcome.all_clear == other.outcome.all_clear && a.outcome.game_over == other.outcome.game_over;
+                                   a.outcome.all_clear == other.outcome.all_clear && a.outcome.game_over == other.outcome.game_over &&
+                                   a.outcome.all_clear_bonus == other.outcome.all_clear_bonus;
                  return nb::bool_(same);
              }, nb::sig("def __eq__(self, other: object, /) -> bool"), "Whether both record the same move and outcome.")
         .def("__repr__", &move_result_repr);
@@ -243,6 +254,8 @@ void bind_game(nb::module_& m) {
         .def_prop_ro("score", [](const Game& g) { return g.score(); }, "The total score so far.")
         .def_prop_ro("turn", [](const Game& g) { return g.turn(); }, "The number of pairs placed so far.")
         .def_prop_ro("is_over", [](const Game& g) { return g.is_over(); }, "Whether the game has ended.")
+        .def_prop_ro("all_clear", [](const Game& g) { return g.all_clear_held(); },
+                     "Whether an all-clear bonus is held: the next chain scores 2,100 more.")
         .def("legal_moves", [](const Game& g) { return legal_move_list(g.legal_moves()); },
              nb::sig("def legal_moves(self) -> list[int]"), "The legal moves, ascending (empty once the game is over).")
         .def("action_mask", &action_mask, nb::sig("def action_mask(self) -> numpy.typing.NDArray[numpy.bool_]"),
@@ -266,11 +279,14 @@ void bind_game(nb::module_& m) {
         .def("__copy__", [](const Game& g) { return g; }, "An independent copy.")
         .def("__deepcopy__", [](const Game& g, nb::handle) { return g; }, "memo"_a,
              nb::sig("def __deepcopy__(self, memo: dict[int, object], /) -> Game"), "An independent copy.")
-        .def("__getstate__", &game_state, nb::sig("def __getstate__(self) -> tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool]"),
-             "The pickle state: (version, field state, sequence state, visible, turn, score, is_over).")
+        .def("__getstate__", &game_state,
+             nb::sig("def __getstate__(self) -> tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool, bool]"),
+             "The pickle state: (version, field state, sequence state, visible, turn, score, is_over,\n"
+             "all_clear).")
         .def("__setstate__", [](Game* self, nb::handle state) { new (self) Game(game_from_state(state)); }, "state"_a,
-             nb::sig("def __setstate__(self, state: tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool], /) -> None"),
-             "Restore a pickled game (ValueError for a state that is not one).")
+             nb::sig("def __setstate__(self, state: tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool, bool], /) -> None"),
+             "Restore a pickled game (ValueError for a state that is not one; a state of version 1,\n"
+             "written before the all-clear bonus, restores with no bonus held).")
         .def("__eq__", [](const Game& a, nb::handle b) -> nb::object {
                  if (!nb::isinstance<Game>(b)) return nb::borrow(Py_NotImplemented);
                  return nb::bool_(a == nb::cast<const Game&>(b));

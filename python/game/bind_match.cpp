@@ -22,7 +22,9 @@ using velmo::Rules;
 using velmo::Timing;
 using namespace nb::literals;
 
-constexpr int kMatchStateVersion = 1;
+// Version 2: rules with margin time and the all-clear bonus in points. A version 1 state is
+// refused: its bonus was counted in ojama and its matches ran without margin time.
+constexpr int kMatchStateVersion = 2;
 // Frame counts and ojama counts a user can set: generous, yet far from any overflow of the
 // 32-bit sums the core keeps per turn.
 constexpr std::int64_t kMaxCount = 1'000'000;
@@ -71,7 +73,7 @@ nb::tuple counts_tuple(const std::array<std::uint32_t, N>& values) {
 }
 
 Rules make_rules(nb::handle target_points, nb::handle all_clear_bonus, nb::handle max_ojama_per_fall, nb::handle offsetting,
-                 nb::handle frame_limit) {
+                 nb::handle frame_limit, nb::handle margin_time, nb::handle margin_interval) {
     Rules rules;
     rules.target_points = count_from_python(target_points, "target_points", 1);
     rules.all_clear_bonus = count_from_python(all_clear_bonus, "all_clear_bonus", 0);
@@ -80,30 +82,59 @@ Rules make_rules(nb::handle target_points, nb::handle all_clear_bonus, nb::handl
     rules.offsetting = nb::cast<bool>(offsetting);
     rules.frame_limit = frame_limit.is_none() ? velmo::kNoFrameLimit
                                               : static_cast<std::uint64_t>(int_in_range(frame_limit, "frame_limit", 0, kMaxFrameLimit));
+    rules.margin_time = margin_time.is_none() ? velmo::kNoMarginTime
+                                              : static_cast<std::uint64_t>(int_in_range(margin_time, "margin_time", 0, kMaxFrameLimit));
+    rules.margin_interval = count_from_python(margin_interval, "margin_interval", 1);
     return rules;
 }
 
-nb::object frame_limit_to_python(const Rules& rules) {
-    if (rules.frame_limit == velmo::kNoFrameLimit) return nb::none();
-    return nb::int_(rules.frame_limit);
-}
+// A frame count that may be off (None in Python).
+nb::object optional_frames(std::uint64_t frames, std::uint64_t off) { return frames == off ? nb::object(nb::none()) : nb::object(nb::int_(frames)); }
+std::string optional_frames_text(std::uint64_t frames, std::uint64_t off) { return frames == off ? "None" : std::to_string(frames); }
+
+nb::object frame_limit_to_python(const Rules& rules) { return optional_frames(rules.frame_limit, velmo::kNoFrameLimit); }
+nb::object margin_time_to_python(const Rules& rules) { return optional_frames(rules.margin_time, velmo::kNoMarginTime); }
 
 std::string bool_text(bool b) { return b ? "True" : "False"; }
 
-std::string rules_repr(const Rules& r) {
-    const std::string limit = r.frame_limit == velmo::kNoFrameLimit ? "None" : std::to_string(r.frame_limit);
-    return "Rules(target_points=" + std::to_string(r.target_points) + ", all_clear_bonus=" + std::to_string(r.all_clear_bonus) +
+// "target_points=70, ..., margin_interval=960": the values in constructor order, as the repr and
+// the constructor's signature write them (the signature's defaults are the core's Rules{}).
+std::string rules_arguments(const Rules& r) {
+    return "target_points=" + std::to_string(r.target_points) + ", all_clear_bonus=" + std::to_string(r.all_clear_bonus) +
            ", max_ojama_per_fall=" + std::to_string(r.max_ojama_per_fall) + ", offsetting=" + bool_text(r.offsetting) +
-           ", frame_limit=" + limit + ")";
+           ", frame_limit=" + optional_frames_text(r.frame_limit, velmo::kNoFrameLimit) +
+           ", margin_time=" + optional_frames_text(r.margin_time, velmo::kNoMarginTime) +
+           ", margin_interval=" + std::to_string(r.margin_interval);
 }
 
+std::string rules_repr(const Rules& r) { return "Rules(" + rules_arguments(r) + ")"; }
+
+const char* rules_signature() {
+    static const std::string text = [] {
+        const Rules d;
+        return "def __init__(self, *, target_points: int = " + std::to_string(d.target_points) +
+               ", all_clear_bonus: int = " + std::to_string(d.all_clear_bonus) +
+               ", max_ojama_per_fall: int = " + std::to_string(d.max_ojama_per_fall) + ", offsetting: bool = " + bool_text(d.offsetting) +
+               ", frame_limit: int | None = " + optional_frames_text(d.frame_limit, velmo::kNoFrameLimit) +
+               ", margin_time: int | None = " + optional_frames_text(d.margin_time, velmo::kNoMarginTime) +
+               ", margin_interval: int = " + std::to_string(d.margin_interval) + ") -> None";
+    }();
+    return text.c_str();
+}
+
+constexpr std::size_t kRulesStateLength = 7;
+
 nb::tuple rules_state(const Rules& r) {
-    return nb::make_tuple(r.target_points, r.all_clear_bonus, r.max_ojama_per_fall, r.offsetting, frame_limit_to_python(r));
+    return nb::make_tuple(r.target_points, r.all_clear_bonus, r.max_ojama_per_fall, r.offsetting, frame_limit_to_python(r),
+                          margin_time_to_python(r), r.margin_interval);
 }
 
 Rules rules_from_state(nb::handle state) {
-    if (!nb::isinstance<nb::tuple>(state) || nb::len(state) != 5) raise_value_error("invalid Rules state: expected a tuple of 5 values");
-    return make_rules(state[0], state[1], state[2], state[3], state[4]);
+    if (!nb::isinstance<nb::tuple>(state) || nb::len(state) != kRulesStateLength) {
+        raise_value_error("invalid Rules state: expected a tuple of 7 values (rules pickled before margin time, with the "
+                          "all-clear bonus in ojama, cannot be restored)");
+    }
+    return make_rules(state[0], state[1], state[2], state[3], state[4], state[5], state[6]);
 }
 
 Timing make_timing(nb::handle spawn_delay, nb::handle move_frames, nb::handle drop_frames_per_row, nb::handle landing_frames,
@@ -166,51 +197,90 @@ Py_hash_t state_hash(const T& value, nb::tuple (*state)(const T&)) {
 }
 
 void bind_rules(nb::module_& m) {
+    const Rules defaults;
     nb::class_<Rules>(m, "Rules",
-        "The rules of a match; the defaults are those of the arcade's most played edition.\n\n"
+        "The rules of a match; the defaults are the arcade's versus rule.\n\n"
         "A frozen value: compare with ``==``, hash, copy and pickle it.")
         .def("__init__",
              [](Rules* self, nb::handle target_points, nb::handle all_clear_bonus, nb::handle max_ojama_per_fall,
-                nb::handle offsetting, nb::handle frame_limit) {
-                 new (self) Rules(make_rules(target_points, all_clear_bonus, max_ojama_per_fall, offsetting, frame_limit));
+                nb::handle offsetting, nb::handle frame_limit, nb::handle margin_time, nb::handle margin_interval) {
+                 new (self) Rules(make_rules(target_points, all_clear_bonus, max_ojama_per_fall, offsetting, frame_limit, margin_time,
+                                             margin_interval));
              },
-             nb::kw_only(), "target_points"_a = 70, "all_clear_bonus"_a = 30, "max_ojama_per_fall"_a = 30, "offsetting"_a = true,
-             "frame_limit"_a.none() = 36000,
-             nb::sig("def __init__(self, *, target_points: int = 70, all_clear_bonus: int = 30, max_ojama_per_fall: int = 30, "
-                     "offsetting: bool = True, frame_limit: int | None = 36000) -> None"),
+             nb::kw_only(), "target_points"_a = defaults.target_points, "all_clear_bonus"_a = defaults.all_clear_bonus,
+             "max_ojama_per_fall"_a = defaults.max_ojama_per_fall, "offsetting"_a = defaults.offsetting,
+             "frame_limit"_a.none() = frame_limit_to_python(defaults), "margin_time"_a.none() = margin_time_to_python(defaults),
+             "margin_interval"_a = defaults.margin_interval, nb::sig(rules_signature()),
              "Rules with the given values (every count at most 1,000,000).\n\n"
              "Args:\n"
              "    target_points: points per ojama: a chain step's score plus the leftover, divided\n"
-             "        by this, is the ojama it produces; the remainder is the new leftover (>= 1).\n"
-             "    all_clear_bonus: extra ojama of the first chain step fired after an all clear.\n"
+             "        by the target points in force, is the ojama it produces; the remainder is the\n"
+             "        new leftover (>= 1).\n"
+             "    all_clear_bonus: points added to the first chain step fired after an all clear,\n"
+             "        converted to ojama with it.\n"
              "    max_ojama_per_fall: at most this many pending ojama fall at once (>= 1).\n"
              "    offsetting: whether produced ojama first cancels the producer's own pending ojama.\n"
              "    frame_limit: the match is a draw when no one has lost before this frame (None: no\n"
-             "        limit; the default is ten minutes at 60 frames per second).\n\n"
+             "        limit; the default is ten minutes at 60 frames per second).\n"
+             "    margin_time: from this frame on, the target points fall every ``margin_interval``\n"
+             "        frames through ``MARGIN_TARGET_POINTS`` (None: never).\n"
+             "    margin_interval: frames between two falls of the target points (>= 1).\n\n"
              "Raises:\n"
              "    ValueError: a count out of range.\n"
              "    TypeError: a value of the wrong type.")
-        .def_prop_ro("target_points", [](const Rules& r) { return r.target_points; }, "Points per ojama.")
+        .def_prop_ro("target_points", [](const Rules& r) { return r.target_points; }, "Points per ojama before margin time.")
         .def_prop_ro("all_clear_bonus", [](const Rules& r) { return r.all_clear_bonus; },
-                     "Extra ojama of the first chain step after an all clear.")
+                     "Points added to the first chain step after an all clear.")
         .def_prop_ro("max_ojama_per_fall", [](const Rules& r) { return r.max_ojama_per_fall; }, "At most this many ojama fall at once.")
         .def_prop_ro("offsetting", [](const Rules& r) { return r.offsetting; }, "Whether produced ojama cancels pending ojama first.")
         .def_prop_ro("frame_limit", &frame_limit_to_python, nb::sig("def frame_limit(self) -> int | None"),
                      "The frame at which an undecided match is a draw (None: no limit).")
+        .def_prop_ro("margin_time", &margin_time_to_python, nb::sig("def margin_time(self) -> int | None"),
+                     "The frame from which the target points fall (None: margin time is off).")
+        .def_prop_ro("margin_interval", [](const Rules& r) { return r.margin_interval; },
+                     "Frames between two falls of the target points.")
+        .def("target_points_at",
+             [](const Rules& r, nb::handle frame) {
+                 return r.target_points_at(static_cast<std::uint64_t>(int_in_range(frame, "frame", 0, kMaxFrameLimit)));
+             },
+             "frame"_a, nb::sig("def target_points_at(self, frame: int) -> int"),
+             "The target points in force at ``frame``: ``target_points`` before margin time, then\n"
+             "the smaller of it and the entry of ``MARGIN_TARGET_POINTS`` for the intervals begun.")
         .def("__eq__", &value_eq<Rules>, nb::sig("def __eq__(self, other: object, /) -> bool"), "Whether both rules are alike.")
         .def("__hash__", [](const Rules& r) { return state_hash<Rules>(r, &rules_state); }, "A hash of the values.")
         .def("__repr__", &rules_repr)
         .def("__copy__", [](const Rules& r) { return r; }, "A copy.")
         .def("__deepcopy__", [](const Rules& r, nb::handle) { return r; }, "memo"_a,
              nb::sig("def __deepcopy__(self, memo: dict[int, object], /) -> Rules"), "A copy.")
-        .def("__getstate__", &rules_state, nb::sig("def __getstate__(self) -> tuple[int, int, int, bool, int | None]"),
+        .def("__getstate__", &rules_state, nb::sig("def __getstate__(self) -> tuple[int, int, int, bool, int | None, int | None, int]"),
              "The pickle state: the values in constructor order.")
         .def("__setstate__", [](Rules* self, nb::handle state) { new (self) Rules(rules_from_state(state)); }, "state"_a,
-             nb::sig("def __setstate__(self, state: tuple[int, int, int, bool, int | None], /) -> None"),
+             nb::sig("def __setstate__(self, state: tuple[int, int, int, bool, int | None, int | None, int], /) -> None"),
              "Restore pickled rules (ValueError for a state that is not one).");
+    nb::list table;
+    for (const std::uint32_t entry : velmo::kMarginTargetPoints) table.append(entry);
+    m.attr("MARGIN_TARGET_POINTS") = nb::tuple(table);
+    m.attr("ALL_CLEAR_BONUS") = velmo::kAllClearBonus;
+}
+
+const char* timing_signature() {
+    static const std::string text = [] {
+        const Timing d;
+        const std::string sequence = ": collections.abc.Sequence[int] = ";
+        return "def __init__(self, *, spawn_delay: int = " + std::to_string(d.spawn_delay) + ", move_frames" + sequence +
+               counts_text(d.move_frames) + ", drop_frames_per_row: int = " + std::to_string(d.drop_frames_per_row) +
+               ", landing_frames: int = " + std::to_string(d.landing_frames) + ", slow_fall_frames" + sequence +
+               counts_text(d.slow_fall_frames) + ", vanish_frames: int = " + std::to_string(d.vanish_frames) +
+               ", chain_fall_frames_per_row: int = " + std::to_string(d.chain_fall_frames_per_row) +
+               ", chain_landing_frames: int = " + std::to_string(d.chain_landing_frames) + ", ojama_landing_thresholds" + sequence +
+               counts_text(d.ojama_landing_thresholds) + ", ojama_landing_frames" + sequence + counts_text(d.ojama_landing_frames) +
+               ") -> None";
+    }();
+    return text.c_str();
 }
 
 void bind_timing(nb::module_& m) {
+    const Timing defaults;
     nb::class_<Timing>(m, "Timing",
         "The frame counts of a match (60 frames per second). The defaults are the commonly used\n"
         "measurements of the arcade's timing: approximate, and meant to be replaced at will.\n\n"
@@ -223,24 +293,18 @@ void bind_timing(nb::module_& m) {
                                                vanish_frames, chain_fall_frames_per_row, chain_landing_frames,
                                                ojama_landing_thresholds, ojama_landing_frames));
              },
-             nb::kw_only(), "spawn_delay"_a = 12, "move_frames"_a = nb::make_tuple(0, 4, 6, 8, 10, 12), "drop_frames_per_row"_a = 2,
-             "landing_frames"_a = 20,
-             "slow_fall_frames"_a = nb::make_tuple(0, 10, 16, 22, 24, 28, 32, 34, 36, 40, 42, 44, 46, 48, 50, 52),
-             "vanish_frames"_a = 50, "chain_fall_frames_per_row"_a = 2, "chain_landing_frames"_a = 20,
-             "ojama_landing_thresholds"_a = nb::make_tuple(3, 18), "ojama_landing_frames"_a = nb::make_tuple(8, 24, 32),
-             nb::sig("def __init__(self, *, spawn_delay: int = 12, "
-                     "move_frames: collections.abc.Sequence[int] = (0, 4, 6, 8, 10, 12), drop_frames_per_row: int = 2, "
-                     "landing_frames: int = 20, "
-                     "slow_fall_frames: collections.abc.Sequence[int] = (0, 10, 16, 22, 24, 28, 32, 34, 36, 40, 42, 44, 46, 48, 50, 52), "
-                     "vanish_frames: int = 50, chain_fall_frames_per_row: int = 2, chain_landing_frames: int = 20, "
-                     "ojama_landing_thresholds: collections.abc.Sequence[int] = (3, 18), "
-                     "ojama_landing_frames: collections.abc.Sequence[int] = (8, 24, 32)) -> None"),
+             nb::kw_only(), "spawn_delay"_a = defaults.spawn_delay, "move_frames"_a = counts_tuple(defaults.move_frames),
+             "drop_frames_per_row"_a = defaults.drop_frames_per_row, "landing_frames"_a = defaults.landing_frames,
+             "slow_fall_frames"_a = counts_tuple(defaults.slow_fall_frames), "vanish_frames"_a = defaults.vanish_frames,
+             "chain_fall_frames_per_row"_a = defaults.chain_fall_frames_per_row, "chain_landing_frames"_a = defaults.chain_landing_frames,
+             "ojama_landing_thresholds"_a = counts_tuple(defaults.ojama_landing_thresholds),
+             "ojama_landing_frames"_a = counts_tuple(defaults.ojama_landing_frames), nb::sig(timing_signature()),
              "Frame counts with the given values (each 0..1,000,000).\n\n"
              "Args:\n"
              "    spawn_delay: frames from a turn's settling to the next pair's appearance.\n"
              "    move_frames: 6 counts: moving the pair 0..5 columns sideways.\n"
              "    drop_frames_per_row: per row of the pair's fall with the drop button held.\n"
-             "    landing_frames: a pair's landing.\n"
+             "    landing_frames: a landing (grounding): the pair's, and a split pair's second puyo's.\n"
              "    slow_fall_frames: 16 counts: a lone puyo's fall of 0..15 rows (the second puyo of\n"
              "        a split pair, falling ojama).\n"
              "    vanish_frames: the vanishing of a chain step.\n"
@@ -279,7 +343,8 @@ void bind_timing(nb::module_& m) {
              },
              "field"_a, "move"_a, nb::sig("def placement_frames(self, field: velmo.Field, move: int) -> int"),
              "The frames a placement of ``move`` takes on ``field``: sideways travel, the drop,\n"
-             "the landing and the fall of a split pair's second puyo (ValueError for an illegal move).")
+             "the landing, and on a split the second puyo's fall and landing (ValueError for an\n"
+             "illegal move).")
         .def("__eq__", &value_eq<Timing>, nb::sig("def __eq__(self, other: object, /) -> bool"), "Whether both timings are alike.")
         .def("__hash__", [](const Timing& t) { return state_hash<Timing>(t, &timing_state); }, "A hash of the values.")
         .def("__repr__", &timing_repr)
@@ -481,7 +546,13 @@ PyMatch match_from_state(nb::handle state) {
     if (!nb::isinstance<nb::tuple>(state) || nb::len(state) != 9 || !nb::isinstance<nb::int_>(state[0]) ||
         nb::cast<int>(state[0]) != kMatchStateVersion || !nb::isinstance<nb::bool_>(state[5]) || !nb::isinstance<nb::tuple>(state[8]) ||
         nb::len(nb::handle(state[8])) != kNumPlayers) {
-        raise_value_error("invalid Match state: expected the tuple of Match.__getstate__ (version 1)");
+        const bool old = nb::isinstance<nb::tuple>(state) && nb::len(state) > 0 && nb::isinstance<nb::int_>(state[0]) &&
+                         nb::cast<int>(state[0]) == 1;
+        if (old) {
+            raise_value_error("invalid Match state: version 1 was written before margin time and the all-clear bonus in "
+                              "points, and cannot be restored; expected version 2");
+        }
+        raise_value_error("invalid Match state: expected the tuple of Match.__getstate__ (version 2)");
     }
     const Rules rules = rules_from_state(state[1]);
     const Timing timing = timing_from_state(state[2]);
@@ -582,10 +653,10 @@ std::string events_repr(const PlayerEventsView& v) {
     std::string out = "PlayerEvents(player=" + std::to_string(v.player);
     if (e.moved) {
         out += ", move=" + std::to_string(e.move) + ", placement_frames=" + std::to_string(e.placement_frames) +
-               ", chain=" + std::to_string(e.chain.chain) + ", score=" + std::to_string(e.chain.score) +
+               ", chain=" + std::to_string(e.chain.chain) + ", score=" + std::to_string(e.chain.score + std::uint64_t{e.all_clear_bonus}) +
                ", chain_frames=" + std::to_string(e.chain_frames) + ", ojama_produced=" + std::to_string(e.ojama_produced);
         if (e.all_clear) out += ", all_clear=True";
-        if (e.all_clear_bonus_used) out += ", all_clear_bonus_used=True";
+        if (e.all_clear_bonus_used) out += ", all_clear_bonus=" + std::to_string(e.all_clear_bonus);
     }
     if (e.offset != 0) out += ", offset=" + std::to_string(e.offset);
     if (e.ojama_sent != 0) out += ", ojama_sent=" + std::to_string(e.ojama_sent);
@@ -609,7 +680,8 @@ void bind_events(nb::module_& m) {
         .def_prop_ro("placement_frames", [](const PlayerEventsView& v) { return v.events.placement_frames; },
                      "Frames of the placement: sideways travel, drop, landing, split.")
         .def_prop_ro("chain", [](const PlayerEventsView& v) { return v.events.chain.chain; }, "Chain steps the move fired (0: none).")
-        .def_prop_ro("score", [](const PlayerEventsView& v) { return v.events.chain.score; }, "The move's score.")
+        .def_prop_ro("score", [](const PlayerEventsView& v) { return v.events.chain.score + std::uint64_t{v.events.all_clear_bonus}; },
+                     "The move's score: the chain's, and the all-clear bonus it used.")
         .def_prop_ro("step_scores", &scores_tuple, nb::sig("def step_scores(self) -> tuple[int, ...]"), "The score of each chain step.")
         .def_prop_ro("chain_step_frames", &frames_tuple, nb::sig("def chain_step_frames(self) -> tuple[int, ...]"),
                      "Frames of each chain step: vanishing, the longest fall, landing.")
@@ -618,6 +690,8 @@ void bind_events(nb::module_& m) {
                      "Whether the move left the counted area empty (earning the bonus).")
         .def_prop_ro("all_clear_bonus_used", [](const PlayerEventsView& v) { return v.events.all_clear_bonus_used; },
                      "Whether the move's chain used a held all-clear bonus.")
+        .def_prop_ro("all_clear_bonus", [](const PlayerEventsView& v) { return v.events.all_clear_bonus; },
+                     "Points a held all-clear bonus added to the move's chain (0 if none).")
         .def_prop_ro("ojama_produced", [](const PlayerEventsView& v) { return v.events.ojama_produced; },
                      "Ojama the move's chain produced, bonus included; committed when the chain ends.")
         .def_prop_ro("offset", [](const PlayerEventsView& v) { return v.events.offset; },

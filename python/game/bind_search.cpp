@@ -288,6 +288,18 @@ void bind_search(nb::module_& m) {
           nb::sig("def evaluate_features(field: velmo.Field, max_added: int, weights: dict[str, float] | None) -> "
                   "dict[str, float]"),
           "The beam player's evaluation of a quiet field, feature by feature, with its value.");
+    // The beam player's defaults, for the Python front's signature: they live in BeamConfig only.
+    const velmo::BeamConfig beam;
+    m.attr("BEAM_WIDTH") = beam.width;
+    m.attr("BEAM_DEPTH") = beam.depth;
+    m.attr("BEAM_SEED") = beam.seed;
+    m.attr("BEAM_NODE_BUDGET") = beam.node_budget;
+    m.attr("BEAM_TIME_BUDGET_MS") = beam.time_budget_ms;
+    m.attr("BEAM_FIRE_SCORE") = beam.fire_score;
+    m.attr("BEAM_MAX_ADDED") = beam.max_added;
+    m.attr("BEAM_QUEUES") = beam.queues;
+    m.attr("BEAM_THREADS") = beam.threads;
+    m.attr("BEAM_DISCOUNT") = beam.discount;
     m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),
           "The stable 64-bit hash of a field's planes.");
 }

@@ -111,7 +111,13 @@ class MoveResult:
 
     @property
     def score(self) -> int:
-        """This move's score: the whole chain's."""
+        """This move's score: the whole chain's, and the all-clear bonus it used."""
+
+    @property
+    def all_clear_bonus(self) -> int:
+        """
+        Points a held all-clear bonus added to this move's chain (2,100, or 0).
+        """
 
     @property
     def step_scores(self) -> tuple[int, ...]:
@@ -187,6 +193,10 @@ class Game:
     def is_over(self) -> bool:
         """Whether the game has ended."""
 
+    @property
+    def all_clear(self) -> bool:
+        """Whether an all-clear bonus is held: the next chain scores 2,100 more."""
+
     def legal_moves(self) -> list[int]:
         """The legal moves, ascending (empty once the game is over)."""
 
@@ -222,13 +232,17 @@ class Game:
     def __deepcopy__(self, memo: dict[int, object], /) -> Game:
         """An independent copy."""
 
-    def __getstate__(self) -> tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool]:
+    def __getstate__(self) -> tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool, bool]:
         """
-        The pickle state: (version, field state, sequence state, visible, turn, score, is_over).
+        The pickle state: (version, field state, sequence state, visible, turn, score, is_over,
+        all_clear).
         """
 
-    def __setstate__(self, state: tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool], /) -> None:
-        """Restore a pickled game (ValueError for a state that is not one)."""
+    def __setstate__(self, state: tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool, bool], /) -> None:
+        """
+        Restore a pickled game (ValueError for a state that is not one; a state of version 1,
+        written before the all-clear bonus, restores with no bonus held).
+        """
 
     def __eq__(self, other: object, /) -> bool:
         """Whether both games stand exactly alike."""
@@ -532,28 +546,53 @@ def evaluate_features(field: velmo.Field, max_added: int, weights: dict[str, flo
     The beam player's evaluation of a quiet field, feature by feature, with its value.
     """
 
+BEAM_WIDTH: int = 64
+
+BEAM_DEPTH: int = 12
+
+BEAM_SEED: int = 0
+
+BEAM_NODE_BUDGET: int = 0
+
+BEAM_TIME_BUDGET_MS: float = 0.0
+
+BEAM_FIRE_SCORE: int = 90000
+
+BEAM_MAX_ADDED: int = 2
+
+BEAM_QUEUES: int = 2
+
+BEAM_THREADS: int = 1
+
+BEAM_DISCOUNT: float = 0.97
+
 def field_hash(field: velmo.Field) -> int:
     """The stable 64-bit hash of a field's planes."""
 
 class Rules:
     """
-    The rules of a match; the defaults are those of the arcade's most played edition.
+    The rules of a match; the defaults are the arcade's versus rule.
 
     A frozen value: compare with ``==``, hash, copy and pickle it.
     """
 
-    def __init__(self, *, target_points: int = 70, all_clear_bonus: int = 30, max_ojama_per_fall: int = 30, offsetting: bool = True, frame_limit: int | None = 36000) -> None:
+    def __init__(self, *, target_points: int = 70, all_clear_bonus: int = 2100, max_ojama_per_fall: int = 30, offsetting: bool = True, frame_limit: int | None = 36000, margin_time: int | None = 5760, margin_interval: int = 960) -> None:
         """
         Rules with the given values (every count at most 1,000,000).
 
         Args:
             target_points: points per ojama: a chain step's score plus the leftover, divided
-                by this, is the ojama it produces; the remainder is the new leftover (>= 1).
-            all_clear_bonus: extra ojama of the first chain step fired after an all clear.
+                by the target points in force, is the ojama it produces; the remainder is the
+                new leftover (>= 1).
+            all_clear_bonus: points added to the first chain step fired after an all clear,
+                converted to ojama with it.
             max_ojama_per_fall: at most this many pending ojama fall at once (>= 1).
             offsetting: whether produced ojama first cancels the producer's own pending ojama.
             frame_limit: the match is a draw when no one has lost before this frame (None: no
                 limit; the default is ten minutes at 60 frames per second).
+            margin_time: from this frame on, the target points fall every ``margin_interval``
+                frames through ``MARGIN_TARGET_POINTS`` (None: never).
+            margin_interval: frames between two falls of the target points (>= 1).
 
         Raises:
             ValueError: a count out of range.
@@ -562,11 +601,11 @@ class Rules:
 
     @property
     def target_points(self) -> int:
-        """Points per ojama."""
+        """Points per ojama before margin time."""
 
     @property
     def all_clear_bonus(self) -> int:
-        """Extra ojama of the first chain step after an all clear."""
+        """Points added to the first chain step after an all clear."""
 
     @property
     def max_ojama_per_fall(self) -> int:
@@ -579,6 +618,22 @@ class Rules:
     @property
     def frame_limit(self) -> int | None:
         """The frame at which an undecided match is a draw (None: no limit)."""
+
+    @property
+    def margin_time(self) -> int | None:
+        """
+        The frame from which the target points fall (None: margin time is off).
+        """
+
+    @property
+    def margin_interval(self) -> int:
+        """Frames between two falls of the target points."""
+
+    def target_points_at(self, frame: int) -> int:
+        """
+        The target points in force at ``frame``: ``target_points`` before margin time, then
+        the smaller of it and the entry of ``MARGIN_TARGET_POINTS`` for the intervals begun.
+        """
 
     def __eq__(self, other: object, /) -> bool:
         """Whether both rules are alike."""
@@ -594,11 +649,15 @@ class Rules:
     def __deepcopy__(self, memo: dict[int, object], /) -> Rules:
         """A copy."""
 
-    def __getstate__(self) -> tuple[int, int, int, bool, int | None]:
+    def __getstate__(self) -> tuple[int, int, int, bool, int | None, int | None, int]:
         """The pickle state: the values in constructor order."""
 
-    def __setstate__(self, state: tuple[int, int, int, bool, int | None], /) -> None:
+    def __setstate__(self, state: tuple[int, int, int, bool, int | None, int | None, int], /) -> None:
         """Restore pickled rules (ValueError for a state that is not one)."""
+
+MARGIN_TARGET_POINTS: tuple[int, ...] = (70, 52, 34, 25, 16, 12, 8, 6, 4, 3, 2, 1)
+
+ALL_CLEAR_BONUS: int = 2100
 
 class Timing:
     """
@@ -616,7 +675,7 @@ class Timing:
             spawn_delay: frames from a turn's settling to the next pair's appearance.
             move_frames: 6 counts: moving the pair 0..5 columns sideways.
             drop_frames_per_row: per row of the pair's fall with the drop button held.
-            landing_frames: a pair's landing.
+            landing_frames: a landing (grounding): the pair's, and a split pair's second puyo's.
             slow_fall_frames: 16 counts: a lone puyo's fall of 0..15 rows (the second puyo of
                 a split pair, falling ojama).
             vanish_frames: the vanishing of a chain step.
@@ -674,7 +733,8 @@ class Timing:
     def placement_frames(self, field: velmo.Field, move: int) -> int:
         """
         The frames a placement of ``move`` takes on ``field``: sideways travel, the drop,
-        the landing and the fall of a split pair's second puyo (ValueError for an illegal move).
+        the landing, and on a split the second puyo's fall and landing (ValueError for an
+        illegal move).
         """
 
     def __eq__(self, other: object, /) -> bool:
@@ -810,7 +870,7 @@ class PlayerEvents:
 
     @property
     def score(self) -> int:
-        """The move's score."""
+        """The move's score: the chain's, and the all-clear bonus it used."""
 
     @property
     def step_scores(self) -> tuple[int, ...]:
@@ -831,6 +891,10 @@ class PlayerEvents:
     @property
     def all_clear_bonus_used(self) -> bool:
         """Whether the move's chain used a held all-clear bonus."""
+
+    @property
+    def all_clear_bonus(self) -> int:
+        """Points a held all-clear bonus added to the move's chain (0 if none)."""
 
     @property
     def ojama_produced(self) -> int:

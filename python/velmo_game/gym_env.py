@@ -9,8 +9,8 @@ interpreter lock (``gymnasium.make_vec("velmo/Puyo-v0", num_envs=...)`` builds o
   axis), or, with ``flatten=True`` (``PuyoEnv`` only), those values in one uint8 vector;
 - action: ``Discrete(22)``, the moves of ``velmo.Hand.enumerate()``; the legal ones are in
   ``info["action_mask"]`` (``(22,)`` int8; ``(num_envs, 22)`` bool for the vector env);
-- reward: the score of the move's chain; the episode terminates when the game is over and is
-  truncated after ``max_steps`` moves when that is set;
+- reward: the move's score (its chain's, with any all-clear bonus); the episode terminates when
+  the game is over and is truncated after ``max_steps`` moves when that is set;
 - an illegal action: with ``illegal="substitute"`` (the default of ``PuyoEnv``) the lowest legal
   move is played instead and ``illegal_penalty`` is subtracted from the reward; with
   ``illegal="raise"`` it raises ``ValueError`` and the game is unchanged. The vector env takes the

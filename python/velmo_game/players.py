@@ -161,8 +161,6 @@ class GreedyPlayer:
         return "GreedyPlayer()"
 
 
-_BEAM_DEFAULTS: dict[str, Any] = _native.beam_defaults()
-
 #: Named settings of :class:`BeamSearch` (``BeamSearch.preset(name)``); docs/search.md gives each
 #: one's strength and cost. ``"legacy"`` is the player as it was before it chose its move by the
 #: chains its search reaches (its own search and evaluation), at width 96 and depth 16.
@@ -251,41 +249,35 @@ class BeamSearch:
 
     def __init__(
         self,
-        width: int | None = None,
-        depth: int | None = None,
-        seed: int = 0,
+        width: int = _native.BEAM_WIDTH,
+        depth: int = _native.BEAM_DEPTH,
+        seed: int = _native.BEAM_SEED,
         *,
-        node_budget: int = 0,
-        time_budget_ms: float = 0.0,
-        fire_score: int | None = None,
+        node_budget: int = _native.BEAM_NODE_BUDGET,
+        time_budget_ms: float = _native.BEAM_TIME_BUDGET_MS,
+        fire_score: int = _native.BEAM_FIRE_SCORE,
         last_turn: int | None = None,
         end_turn: int | None = None,
-        max_added: int | None = None,
-        queues: int | None = None,
-        threads: int = 1,
-        discount: float | None = None,
+        max_added: int = _native.BEAM_MAX_ADDED,
+        queues: int = _native.BEAM_QUEUES,
+        threads: int = _native.BEAM_THREADS,
+        discount: float = _native.BEAM_DISCOUNT,
         weights: dict[str, float] | None = None,
         legacy: bool = False,
     ) -> None:
-        d = _BEAM_DEFAULTS
-        width = d["width"] if width is None else width
-        depth = d["depth"] if depth is None else depth
         if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
             raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
         if time_budget_ms < 0:
             raise ValueError(f"time_budget_ms must not be negative, not {time_budget_ms}")
         self.width, self.depth, self.seed = width, depth, seed
         self.node_budget, self.time_budget_ms = node_budget, time_budget_ms
-        max_added = d["max_added"] if max_added is None else max_added
         if not 1 <= max_added <= 14:
             raise ValueError(f"max_added must be in 1..14, not {max_added}")
-        queues = d["queues"] if queues is None else queues
         if not (1 <= queues <= 64 and 1 <= threads <= 64):
             raise ValueError(f"queues and threads must be in 1..64, not {queues} and {threads}")
-        discount = d["discount"] if discount is None else discount
         if not 0 < discount <= 1:
             raise ValueError(f"discount must be in (0, 1], not {discount}")
-        self.fire_score = d["fire_score"] if fire_score is None else fire_score
+        self.fire_score = fire_score
         self.last_turn, self.end_turn = last_turn, end_turn
         self.max_added, self.queues, self.threads, self.discount = max_added, queues, threads, discount
         self.weights = None if weights is None else dict(weights)

@@ -101,18 +101,22 @@ def play_random_game(game: Game, chooser, moves: int):
 
 
 def test_seeded_random_games_agree_with_velmo_move_for_move():
-    moves = 0
+    moves, all_bonuses = 0, 0
     for seed in range(40):
         game = Game(seed, colors=3 + seed % 2)
         chooser = splitmix64(seed)
-        total = 0
+        total, held, bonuses = 0, False, 0
         for before, pair, move, result in play_random_game(game, chooser, 400):
             assert game.legal_moves() == legal_by_rule(game.field, game.current_pair) or game.is_over
             assert legal_by_rule(before, pair).count(move) == 1
             replay = before.clone()
             replay.put_hand(HANDS[move], pair)
             chain = replay.chain()
-            assert (result.chain, result.score) == (chain.chain, chain.score)
+            bonus = 2100 if held and chain.chain > 0 else 0
+            held = (held and chain.chain == 0) or replay.is_all_clear()
+            bonuses += bonus > 0
+            assert (result.chain, result.score, result.all_clear_bonus) == (chain.chain, chain.score + bonus, bonus)
+            assert game.all_clear == held
             assert sum(result.step_scores) == chain.score and len(result.step_scores) == chain.chain
             assert replay == game.field
             assert result.all_clear == replay.is_all_clear()
@@ -120,7 +124,8 @@ def test_seeded_random_games_agree_with_velmo_move_for_move():
             total += result.score
             moves += 1
         assert game.score == total
-    assert moves > 2000
+        all_bonuses += bonuses
+    assert moves > 2000 and all_bonuses > 0
 
 
 def test_the_pairs_dealt_follow_the_sequence():
@@ -255,7 +260,24 @@ def test_an_all_clear_is_reported():
     game = Game(field=field_of("RR"), sequence=[velmo.Pair(4, 4)])
     result = game.play(HANDS.index(next(h for h in HANDS if h.x == 2 and h.rotation == velmo.Rotation.LEFT)))
     assert result.chain == 1 and result.score == 40 and result.all_clear and result.step_scores == (40,)
-    assert game.field.is_all_clear() and game.score == 40
+    assert game.field.is_all_clear() and game.score == 40 and game.all_clear
+
+
+def test_the_all_clear_bonus_goes_to_the_next_chain_once():
+    game = Game(field=field_of("RR"), sequence=[velmo.Pair(4, 4), velmo.Pair(5, 6), velmo.Pair(5, 5), velmo.Pair(5, 5)])
+    left_in_2 = HANDS.index(velmo.Hand(2, velmo.Rotation.LEFT))
+    game.play(left_in_2)  # the all clear
+    quiet = game.play(HANDS.index(velmo.Hand(0, velmo.Rotation.TOP)))  # two other colours, no chain
+    assert quiet.score == 0 and quiet.all_clear_bonus == 0 and game.all_clear
+    game.play(HANDS.index(velmo.Hand(5, velmo.Rotation.TOP)))  # two of one colour in column 5
+    state = game.__getstate__()
+    fired = game.play(HANDS.index(velmo.Hand(4, velmo.Rotation.TOP)))  # two more next to them: four vanish
+    assert fired.chain == 1 and fired.all_clear_bonus == 2100 == velmo_game.ALL_CLEAR_BONUS
+    assert fired.score == fired.step_scores[0] + 2100 and not game.all_clear
+    assert game.score == 40 + fired.score
+    old = Game.__new__(Game)
+    old.__setstate__((1, *state[1:7]))  # a state written before the bonus: restored with none held
+    assert not old.all_clear and old.play(HANDS.index(velmo.Hand(4, velmo.Rotation.TOP))).all_clear_bonus == 0
 
 
 @pytest.mark.parametrize(
@@ -363,7 +385,7 @@ def test_observation_shows_the_field_and_the_visible_pairs():
 def test_a_state_that_is_not_a_game_is_refused():
     game = Game.__new__(Game)
     good = Game(3).__getstate__()
-    for state in [(), (2, *good[1:]), (1, b"\0" * 56, *good[2:]), good[:6]]:
+    for state in [(), (3, *good[1:]), (2, b"\0" * 56, *good[2:]), good[:7], (1, *good[1:])]:
         with pytest.raises((ValueError, TypeError)):
             game.__setstate__(state)
 

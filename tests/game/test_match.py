@@ -4,6 +4,7 @@ game over and draws, the frames of every phase, bad input, and a match as a plai
 from __future__ import annotations
 
 import copy
+import inspect
 import pickle
 import random
 from collections.abc import Callable
@@ -169,7 +170,7 @@ def test_ojama_committed_at_the_chain_end_not_before():
 # --- the all-clear bonus ---------------------------------------------------------------------------
 
 
-def test_the_all_clear_bonus_adds_30_to_the_next_chain_only():
+def test_the_all_clear_bonus_adds_2100_points_to_the_next_chain_only():
     field = columns("RRR", "", "", "", "", "")
     pairs = [Pair(R, R), Pair(Y, B), Pair(B, B), Pair(G, B), Pair(Y, Y), Pair(R, Y)]
     match = idle_match(field, pairs)
@@ -179,12 +180,13 @@ def test_the_all_clear_bonus_adds_30_to_the_next_chain_only():
     building = drive(match, {0: [0, 1]})
     assert not any(r.players[0].all_clear_bonus_used for r in building) and match.players[0].all_clear
     bonus = drive(match, {0: [2]})[0].players[0]
-    assert bonus.score == 40 and bonus.all_clear_bonus_used and not bonus.all_clear
-    assert bonus.ojama_produced == (40 + 30) // 70 + 30
+    assert bonus.score == 40 + 2100 and bonus.all_clear_bonus == 2100 and bonus.all_clear_bonus_used and not bonus.all_clear
+    assert bonus.ojama_produced == (40 + 30 + 2100) // 70 == 31  # the bonus is 30 ojama at 70
+    assert match.players[0].score == 100 + 40 + 2100
     assert not match.players[0].all_clear
     drive(match, {0: [0]})
     after = drive(match, {0: [0]})[0].players[0]
-    assert after.chain == 1 and not after.all_clear_bonus_used and after.ojama_produced == 0
+    assert after.chain == 1 and not after.all_clear_bonus_used and after.all_clear_bonus == 0 and after.ojama_produced == 0
 
 
 # --- how ojama falls ------------------------------------------------------------------------------
@@ -326,7 +328,7 @@ def test_a_starting_field_is_settled_and_a_dead_one_loses_at_once():
     (Field(), 5, 8 + 2 * 11 + 20),  # 6-top: three
     (Field(), 13, 0 + 2 * 10 + 20),  # 3-bottom: the child starts in the 11th row
     (Field(), 7, 0 + 2 * 11 + 20),  # 3-left: both in the 12th row, no split
-    (columns("RBR", "", "", "", "", ""), 17, 6 + 2 * 8 + 20 + 22),  # 1-right: a split of 3 rows
+    (columns("RBR", "", "", "", "", ""), 17, 6 + 2 * 8 + 20 + 22 + 20),  # 1-right: a split of 3 rows, landing twice
     (columns("", "", "", "RBRBRBRBRBR", "", ""), 3, 4 + 0 + 20),  # 4-top on 11: lands at once
 ])
 def test_the_frames_of_a_placement(field, move, frames):
@@ -434,7 +436,16 @@ def test_rules_and_timing_are_frozen_values(make):
 
 
 def test_defaults_are_the_documented_constants():
-    assert (Rules().target_points, Rules().all_clear_bonus, Rules().max_ojama_per_fall, Rules().frame_limit) == (70, 30, 30, 36000)
+    r = Rules()
+    assert (r.target_points, r.all_clear_bonus, r.max_ojama_per_fall, r.frame_limit) == (70, 2100, 30, 36000)
+    assert (r.margin_time, r.margin_interval) == (5760, 960)
+    assert velmo_game.MARGIN_TARGET_POINTS == (70, 52, 34, 25, 16, 12, 8, 6, 4, 3, 2, 1)
+    assert Match(0).rules == Rules() and Match(0).timing == Timing()
+    versus = velmo_game.VecGame(2, versus=True)
+    assert versus.rules == Rules() and versus.timing == Timing()
+    for cls in (Rules, Timing):  # the signature's defaults are the values a bare instance holds
+        defaults = {name: p.default for name, p in inspect.signature(cls).parameters.items()}
+        assert cls(**defaults) == cls() and all(getattr(cls(), name) == value for name, value in defaults.items())
     t = Timing()
     assert (t.spawn_delay, t.move_frames, t.drop_frames_per_row, t.landing_frames) == (12, (0, 4, 6, 8, 10, 12), 2, 20)
     assert t.slow_fall_frames == (0, 10, 16, 22, 24, 28, 32, 34, 36, 40, 42, 44, 46, 48, 50, 52)
@@ -521,3 +532,51 @@ def test_the_same_sequence_for_both_players_unless_told_otherwise():
     other = Match(11, sequences=[PairSequence(1), [Pair(R, R)]])
     assert other.players[0].sequence == PairSequence(1) and other.players[1].current_pair == Pair(R, R)
     assert isinstance(velmo.Hand.enumerate()[0], velmo.Hand)
+
+
+# --- margin time -----------------------------------------------------------------------------------
+
+
+@pytest.mark.parametrize(("rules", "frame", "expected"), [
+    (Rules(), 5759, 70), (Rules(), 5760, 52), (Rules(), 6719, 52), (Rules(), 6720, 34),
+    (Rules(), 5760 + 9 * 960, 2), (Rules(), 5760 + 10 * 960, 1), (Rules(), 10**12, 1),
+    (Rules(margin_time=None), 10**12, 70),
+    (Rules(target_points=30), 5760 + 960, 30), (Rules(target_points=30), 5760 + 2 * 960, 25),  # never above the base rate
+    (Rules(margin_time=0, margin_interval=1), 3, 16),
+])
+def test_target_points_follow_the_margin_table(rules, frame, expected):
+    assert rules.target_points_at(frame) == expected
+
+
+@pytest.mark.parametrize("rules", [Rules(), Rules(margin_time=1000, margin_interval=100), Rules(margin_time=None)])
+def test_each_chain_step_converts_at_the_rate_in_force_as_it_vanishes(rules):
+    # Pairs of one colour: two upright pairs in the spawn column vanish, so both players keep
+    # firing small chains well past margin time.
+    match = Match(0, rules=rules, sequences=[[Pair(R, R)], [Pair(R, R)]])
+    checked_late = 0
+    while not match.is_over and match.frame < 9000:
+        leftover = [p.leftover for p in match.players]
+        moves = {p: 2 if 2 in match.legal_moves(p) else match.legal_moves(p)[0] for p in match.to_move()}
+        result = match.step(moves)
+        for events in result.players:
+            if not events.chain:
+                continue
+            frame, rest, produced = result.frame_before + events.placement_frames, leftover[events.player], 0
+            bonus = [events.all_clear_bonus] + [0] * events.chain
+            for score, frames, extra in zip(events.step_scores, events.chain_step_frames, bonus):
+                score += extra
+                rate = rules.target_points_at(frame)
+                produced, rest = produced + (score + rest) // rate, (score + rest) % rate
+                frame += frames
+            assert (events.ojama_produced, match.players[events.player].leftover) == (produced, rest)
+            checked_late += result.frame_before > 5760
+    assert not match.is_over and checked_late > 20
+
+
+def test_old_match_and_rules_pickles_are_refused_clearly():
+    state = Match(0).__getstate__()
+    with pytest.raises(ValueError, match="version 1 was written before margin time"):
+        Match.__new__(Match).__setstate__((1, *state[1:]))
+    with pytest.raises(ValueError, match="pickled before margin time"):
+        Rules.__new__(Rules).__setstate__(Rules().__getstate__()[:5])
+    assert pickle.loads(pickle.dumps(Match(0))) == Match(0)

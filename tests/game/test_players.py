@@ -98,6 +98,18 @@ def test_beam_search_is_legal_and_reproducible_per_seed(options):
     assert len(first) == 25 or game.is_over
 
 
+def test_beam_search_defaults_are_the_cores():
+    import inspect
+
+    from velmo_game import _native
+
+    defaults = {name: p.default for name, p in inspect.signature(BeamSearch).parameters.items()}
+    native = {name: getattr(_native, "BEAM_" + name.upper()) for name in defaults if hasattr(_native, "BEAM_" + name.upper())}
+    assert len(native) == 10 and all(defaults[name] == value for name, value in native.items())
+    player = BeamSearch()
+    assert all(getattr(player, name) == value for name, value in native.items())
+
+
 def test_beam_search_respects_its_node_budget_and_pickles():
     player = BeamSearch(width=64, depth=6, node_budget=200)
     game = velmo_game.Game(2)

@@ -230,7 +230,7 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
     const std::int64_t steps = ++out_.episode_steps[i];
     const bool terminated = outcome.game_over;
     const bool truncated = !terminated && config_.max_steps != 0 && static_cast<std::uint64_t>(steps) >= config_.max_steps;
-    out_.reward[i] = static_cast<float>(outcome.chain.score) - (chosen.substituted ? config_.illegal_penalty : 0.0F);
+    out_.reward[i] = static_cast<float>(outcome.score()) - (chosen.substituted ? config_.illegal_penalty : 0.0F);
     out_.substituted[i] = chosen.substituted ? 1 : 0;
     out_.chain[i] = static_cast<std::int32_t>(outcome.chain.chain);
     out_.score[i] = static_cast<std::int64_t>(games_[i].score());

@@ -18,8 +18,13 @@ MoveOutcome Game::play_legal(std::uint64_t move) {
     (void)put_hand(field_, kAllHands[move], current_pair());
     MoveOutcome outcome;
     outcome.chain = chain(field_);
+    if (outcome.chain.chain > 0 && all_clear_held_) {
+        outcome.all_clear_bonus = kAllClearBonus;
+        all_clear_held_ = false;
+    }
     outcome.all_clear = field_.is_all_clear();
-    score_ += outcome.chain.score;
+    if (outcome.all_clear) all_clear_held_ = true;
+    score_ += outcome.score();
     ++turn_;
     over_ = is_death_cell_occupied(field_);
     outcome.game_over = over_;

@@ -2,7 +2,8 @@
 // placed; each move places the current pair by one of the 22 hands, runs the whole chain and
 // moves on to the next pair. The game is over when, after a move and its chain, the death cell
 // (the third column's cell in the 12th row) is occupied; a game that starts on such a field is
-// over from the start.
+// over from the start. A move that leaves the counted area empty earns the all-clear bonus: the
+// next move that fires a chain scores kAllClearBonus more, once.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include "../result.hpp"
 #include "moves.hpp"
 #include "pair_sequence.hpp"
+#include "rules.hpp"
 
 namespace velmo {
 
@@ -21,8 +23,12 @@ enum class MoveError : std::uint8_t { OutOfRange, Illegal, GameOver };
 
 struct MoveOutcome {
     ChainResult chain;
+    std::uint32_t all_clear_bonus = 0;  // points a held all-clear bonus added to the chain's score
     bool all_clear = false;
     bool game_over = false;
+
+    // The move's score: the chain's and any all-clear bonus.
+    [[nodiscard]] std::uint64_t score() const { return std::uint64_t{chain.score} + all_clear_bonus; }
 };
 
 // Whether the planes are a field that a game can play on: the walls as a new field has them and
@@ -46,6 +52,8 @@ public:
     [[nodiscard]] std::uint64_t turn() const { return turn_; }
     [[nodiscard]] std::uint64_t score() const { return score_; }
     [[nodiscard]] bool is_over() const { return over_; }
+    // Whether an all-clear bonus is held for the next chain.
+    [[nodiscard]] bool all_clear_held() const { return all_clear_held_; }
 
     [[nodiscard]] MoveMask legal_moves() const { return over_ ? 0 : legal_move_mask(field_); }
     [[nodiscard]] bool is_legal(std::uint64_t move) const { return move < kNumMoves && ((legal_moves() >> move) & 1) != 0; }
@@ -57,11 +65,12 @@ public:
 
     // For restoring a stored game (the binding checks the values first).
     static Game restore(const BitField& field, const PairSequence& sequence, unsigned visible, std::uint64_t turn,
-                        std::uint64_t score, bool over) {
+                        std::uint64_t score, bool over, bool all_clear_held) {
         Game game(field, sequence, visible);
         game.turn_ = turn;
         game.score_ = score;
         game.over_ = over;
+        game.all_clear_held_ = all_clear_held;
         return game;
     }
 
@@ -74,6 +83,7 @@ private:
     std::uint64_t score_ = 0;
     unsigned visible_;
     bool over_;
+    bool all_clear_held_ = false;
 };
 
 }  // namespace velmo

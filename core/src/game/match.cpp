@@ -120,8 +120,7 @@ std::uint32_t Match::placement_frames(const BitField& field, unsigned move, cons
     const std::uint64_t travel = hand.x > kSpawnColumn ? hand.x - kSpawnColumn : kSpawnColumn - hand.x;
     std::uint32_t frames = timing.move_frames[std::min<std::uint64_t>(travel, kMoveFrameEntries - 1)];
 
-    // The pair falls as one until its lowest puyo lands on the higher of its columns; on a split,
-    // the other puyo falls on alone.
+    // The pair falls as one until its lowest puyo lands on the higher of its columns.
     const int axis_height = height_of(field, hand.x);
     int rows = 0;
     int split = 0;
@@ -138,7 +137,9 @@ std::uint32_t Match::placement_frames(const BitField& field, unsigned move, cons
     }
     frames += timing.drop_frames_per_row * static_cast<std::uint32_t>(std::max(rows, 0));
     frames += timing.landing_frames;
-    frames += slow_fall(timing, split);
+    // On a split the second puyo falls on alone and lands (a second grounding) before the turn
+    // goes on.
+    if (split > 0) frames += slow_fall(timing, split) + timing.landing_frames;
     return frames;
 }
 
@@ -163,20 +164,24 @@ void Match::resolve_move(unsigned p, unsigned move, PlayerEvents& events) {
 
     GradualChainScoreCalculator calculator;
     std::uint32_t produced = 0;
+    std::uint64_t step_frame = frame_ + events.placement_frames;  // when the step's puyos vanish
     for (int round = 0; round < kMaxChainRounds; ++round) {
         const std::uint32_t steps_before = calculator.chain();
         player.field.vanish(&calculator);
         if (calculator.chain() == steps_before) break;
-        // Each step converts on its own, so the leftover carries from step to step and from chain
-        // to chain.
-        const std::uint64_t points = std::uint64_t{calculator.step_scores()[steps_before]} + player.leftover;
-        produced += static_cast<std::uint32_t>(points / rules_.target_points);
-        player.leftover = static_cast<std::uint32_t>(points % rules_.target_points);
+        // Each step converts on its own at the rate in force as it vanishes, so the leftover
+        // carries from step to step and from chain to chain; a held all-clear bonus joins the
+        // first step's points.
+        std::uint64_t points = std::uint64_t{calculator.step_scores()[steps_before]} + player.leftover;
         if (steps_before == 0 && player.all_clear) {
-            produced += rules_.all_clear_bonus;
-            player.all_clear = false;
+            points += rules_.all_clear_bonus;
+            events.all_clear_bonus = rules_.all_clear_bonus;
             events.all_clear_bonus_used = true;
+            player.all_clear = false;
         }
+        const std::uint32_t rate = rules_.target_points_at(step_frame);
+        produced += static_cast<std::uint32_t>(points / rate);
+        player.leftover = static_cast<std::uint32_t>(points % rate);
         const int fall = longest_fall(player.field);
         player.field.drop();
         const std::uint32_t frames = timing_.vanish_frames +
@@ -184,9 +189,10 @@ void Match::resolve_move(unsigned p, unsigned move, PlayerEvents& events) {
                                      (fall > 0 ? timing_.chain_landing_frames : 0);
         if (steps_before < kMaxChainSteps) events.chain_step_frames[steps_before] = frames;
         events.chain_frames += frames;
+        step_frame += frames;
     }
     events.chain = calculator.into_result();
-    player.score += events.chain.score;
+    player.score += events.chain.score + events.all_clear_bonus;
     events.all_clear = player.field.is_all_clear();
     if (events.all_clear) player.all_clear = true;
     events.ojama_produced = produced;

@@ -39,55 +39,11 @@
 #include "moves.hpp"
 #include "pair_sequence.hpp"
 #include "random.hpp"
+#include "rules.hpp"
 
 namespace velmo {
 
 inline constexpr unsigned kNumPlayers = 2;
-inline constexpr std::size_t kMoveFrameEntries = 6;   // sideways travel of 0..5 columns
-inline constexpr std::size_t kSlowFallEntries = 16;   // 0..15 rows of a lone puyo's fall
-inline constexpr std::uint64_t kNoFrameLimit = ~std::uint64_t{0};
-
-// The rules of the arcade's most played edition, by default.
-struct Rules {
-    // A chain step's score plus the leftover, divided by this (at least 1), gives the ojama it
-    // produces; the remainder is the new leftover.
-    std::uint32_t target_points = 70;
-    // Extra ojama of the first chain step fired after an all clear.
-    std::uint32_t all_clear_bonus = 30;
-    // At most this many of the pending ojama fall at once (30: five rows; at least 1).
-    std::uint32_t max_ojama_per_fall = 30;
-    // Whether produced ojama first cancels the producer's own pending ojama.
-    bool offsetting = true;
-    // The match is a draw when no one has lost before this frame.
-    std::uint64_t frame_limit = 36000;
-
-    friend bool operator==(const Rules&, const Rules&) = default;
-};
-
-// The frame counts of the arcade as commonly measured (approximate).
-struct Timing {
-    // Frames from a turn's settling to the appearance of the next pair.
-    std::uint32_t spawn_delay = 12;
-    // Frames of moving the pair 0..5 columns sideways (the larger index for longer travel).
-    std::array<std::uint32_t, kMoveFrameEntries> move_frames = {0, 4, 6, 8, 10, 12};
-    // Frames per row of the pair's fall with the drop button held.
-    std::uint32_t drop_frames_per_row = 2;
-    // Frames of a pair's landing.
-    std::uint32_t landing_frames = 20;
-    // Frames of a lone puyo's fall by rows (a split pair's second puyo, falling ojama).
-    std::array<std::uint32_t, kSlowFallEntries> slow_fall_frames = {0,  10, 16, 22, 24, 28, 32, 34,
-                                                                    36, 40, 42, 44, 46, 48, 50, 52};
-    // A chain step: vanishing, then the fall of what stood above, then landing if anything fell.
-    std::uint32_t vanish_frames = 50;
-    std::uint32_t chain_fall_frames_per_row = 2;
-    std::uint32_t chain_landing_frames = 20;
-    // Landing of falling ojama: up to the first threshold, up to the second, more.
-    std::array<std::uint32_t, 2> ojama_landing_thresholds = {3, 18};
-    std::array<std::uint32_t, 3> ojama_landing_frames = {8, 24, 32};
-
-    friend bool operator==(const Timing&, const Timing&) = default;
-};
-
 // Where a player's turn stands: the kind of its next event.
 enum class TurnPhase : std::uint8_t { Commit = 0, Fall = 1, Settle = 2, Decide = 3 };
 
@@ -119,6 +75,7 @@ struct PlayerEvents {
     std::uint32_t chain_frames = 0;      // their sum
     bool all_clear = false;              // the move left the counted area empty
     bool all_clear_bonus_used = false;   // the move's chain used a held bonus
+    std::uint32_t all_clear_bonus = 0;   // points it added to the move's score (and converted)
     std::uint32_t ojama_produced = 0;    // by the move's chain, bonus included; committed at its end
     // Committed in the step: cancelled against the player's own pending ojama, and sent on.
     std::uint32_t offset = 0;
