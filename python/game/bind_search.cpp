@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <thread>
 
@@ -177,11 +178,16 @@ int search_interruptibly(const velmo::Game& position, velmo::BeamConfig config, 
     std::atomic<bool> done{false};
     int move = -1;
     bool interrupted = false;
+    std::exception_ptr failure;
     {
         nb::gil_scoped_release unlocked;
         std::jthread worker([&] {
-            move = legacy ? velmo::legacy_beam_search_move(position, config, &stats)
-                          : velmo::beam_search_move(position, config, &stats);
+            try {
+                move = legacy ? velmo::legacy_beam_search_move(position, config, &stats)
+                              : velmo::beam_search_move(position, config, &stats);
+            } catch (...) {
+                failure = std::current_exception();  // rethrown on the calling thread (out of memory)
+            }
             done.store(true, std::memory_order_release);
             done.notify_one();
         });
@@ -196,6 +202,7 @@ int search_interruptibly(const velmo::Game& position, velmo::BeamConfig config, 
         }
     }
     if (interrupted) throw nb::python_error();
+    if (failure) std::rethrow_exception(failure);
     return move;
 }
 
