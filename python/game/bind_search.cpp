@@ -2,16 +2,20 @@
 // NumPy buffers without the interpreter lock) and the field hash. The Python module
 // velmo_game.search shapes the results into named records.
 #include <nanobind/ndarray.h>
-#include <nanobind/stl/pair.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstdint>
+#include <exception>
 #include <string>
+#include <thread>
 
 #include "bindings.hpp"
 #include "interop.hpp"
-#include "game/moves.hpp"
 #include "search/beam_search.hpp"
+#include "search/legacy_beam_search.hpp"
 #include "search/search.hpp"
 
 namespace velmo_game {
@@ -142,9 +146,87 @@ std::int64_t expand_batch(const Planes& fields, const Pairs& pairs, OutPlanes& o
     return bad;
 }
 
+// The evaluation's weights from a {name: number} mapping; names not given keep the defaults.
+velmo::EvalWeights weights_from_python(nb::handle mapping) {
+    velmo::EvalWeights weights;
+    if (mapping.is_none()) return weights;
+    if (!nb::isinstance<nb::dict>(mapping)) raise_value_error("weights must be a dict of names to numbers");
+    for (auto [key, value] : nb::borrow<nb::dict>(mapping)) {
+        if (!nb::isinstance<nb::str>(key)) raise_value_error("weights must be a dict of names to numbers");
+        const std::string name = nb::cast<std::string>(key);
+        const auto* field = std::find_if(std::begin(velmo::kEvalWeightFields), std::end(velmo::kEvalWeightFields),
+                                         [&](const velmo::EvalWeightField& f) { return name == f.name; });
+        if (field == std::end(velmo::kEvalWeightFields)) raise_value_error("unknown weight " + name);
+        double number = 0;
+        if (!nb::try_cast<double>(value, number) || !std::isfinite(number)) {
+            raise_value_error("weight " + name + " must be a finite number");
+        }
+        weights.*(field->member) = number;
+    }
+    return weights;
+}
+
+nb::dict weights_to_python(const velmo::EvalWeights& weights) {
+    nb::dict out;
+    for (const velmo::EvalWeightField& f : velmo::kEvalWeightFields) out[f.name] = weights.*(f.member);
+    return out;
+}
+
+// The core's defaults of the beam player, for the Python front to show and start from.
+nb::dict beam_defaults() {
+    const velmo::BeamConfig config;
+    nb::dict out;
+    out["width"] = config.width;
+    out["depth"] = config.depth;
+    out["fire_score"] = config.fire_score;
+    out["max_added"] = config.max_added;
+    out["queues"] = config.queues;
+    out["discount"] = config.discount;
+    out["weights"] = weights_to_python(config.weights);
+    return out;
+}
+
+// Runs the search without the interpreter lock on this thread's behalf, in a worker thread, while
+// this thread checks for Ctrl-C every few milliseconds: a signal stops the search (it returns the
+// move of what it searched so far) and its exception is raised once the worker has finished.
+int search_interruptibly(const velmo::Game& position, velmo::BeamConfig config, bool legacy, velmo::BeamStats& stats) {
+    std::atomic<bool> stop{false};
+    config.stop = &stop;
+    std::atomic<bool> done{false};
+    int move = -1;
+    bool interrupted = false;
+    std::exception_ptr failure;
+    {
+        nb::gil_scoped_release unlocked;
+        std::jthread worker([&] {
+            try {
+                move = legacy ? velmo::legacy_beam_search_move(position, config, &stats)
+                              : velmo::beam_search_move(position, config, &stats);
+            } catch (...) {
+                failure = std::current_exception();  // rethrown on the calling thread (out of memory)
+            }
+            done.store(true, std::memory_order_release);
+            done.notify_one();
+        });
+        while (!done.load(std::memory_order_acquire)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (done.load(std::memory_order_acquire) || interrupted) continue;
+            nb::gil_scoped_acquire locked;
+            if (PyErr_CheckSignals() != 0) {
+                interrupted = true;
+                stop.store(true, std::memory_order_relaxed);
+            }
+        }
+    }
+    if (interrupted) throw nb::python_error();
+    if (failure) std::rethrow_exception(failure);
+    return move;
+}
+
 nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
                     double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn, nb::handle end_turn,
-                    nb::handle max_added) {
+                    nb::handle max_added, unsigned queues, unsigned threads, double discount, nb::handle weights,
+                    bool legacy) {
     if (!(time_budget_ms >= 0)) raise_value_error("time_budget_ms must be a number >= 0, not " + std::to_string(time_budget_ms));
     velmo::BeamConfig config;
     config.width = width;
@@ -156,27 +238,39 @@ nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb:
     config.last_turn = last_turn.is_none() ? ~std::uint64_t{0} : seed_from_python(last_turn, "last_turn");
     config.end_turn = end_turn.is_none() ? ~std::uint64_t{0} : seed_from_python(end_turn, "end_turn");
     config.max_added = max_added_from_python(max_added);
+    config.queues = std::max(1u, queues);
+    config.threads = std::max(1u, threads);
+    config.discount = discount;
+    config.weights = weights_from_python(weights);
     const velmo::Game position = game;  // searched without the lock, so on a copy of our own
     velmo::BeamStats stats;
-    int move = -1;
-    try {
-        nb::gil_scoped_release unlocked;
-        move = velmo::beam_search_move(position, config, &stats, python_signal_check());
-    } catch (const velmo::Interrupted&) {
-        throw nb::python_error();
-    }
+    const int move = search_interruptibly(position, config, legacy, stats);
     return nb::make_tuple(move, stats.nodes, stats.depth_reached);
 }
 
-std::uint64_t hash_of(nb::handle field) { return velmo::field_hash(field_from_python(field, "field")); }
-
-// The field with the groups of its next chain step emptied and nothing fallen yet: pictures of a
-// chain show what vanishes before they show the fall.
-nb::object vanish_groups(nb::handle field) {
-    velmo::BitField result = field_from_python(field, "field");
-    result.vanish(nullptr);
-    return field_to_python(result);
+nb::dict features_of(nb::handle field, nb::handle max_added, nb::handle weights) {
+    const velmo::BitField start = field_from_python(field, "field");
+    const unsigned added = max_added_from_python(max_added);
+    const velmo::EvalWeights w = weights_from_python(weights);
+    const velmo::EvalFeatures f = velmo::evaluate_features(start, added, w);
+    nb::dict out;
+    out["chain"] = f.chain;
+    out["score"] = f.score;
+    out["added"] = f.added;
+    out["trigger_height"] = f.trigger_height;
+    out["trigger_room"] = f.trigger_room;
+    out["link2"] = f.link2;
+    out["link3"] = f.link3;
+    out["template_match"] = f.template_match;
+    out["wells"] = f.wells;
+    out["bumps"] = f.bumps;
+    out["profile"] = f.profile;
+    out["hidden"] = f.hidden;
+    out["value"] = velmo::evaluate_position(start, added, w);
+    return out;
 }
+
+std::uint64_t hash_of(nb::handle field) { return velmo::field_hash(field_from_python(field, "field")); }
 
 }  // namespace
 
@@ -208,12 +302,20 @@ void bind_search(nb::module_& m) {
           "row whose field or pair is invalid (that row and later ones are not written). Every array must already "
           "have its dtype and be C-contiguous (TypeError otherwise).");
     m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
-          "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a,
+          "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a, "queues"_a, "threads"_a,
+          "discount"_a, "weights"_a.none(), "legacy"_a,
           nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "
                   "time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, "
-                  "max_added: int) -> tuple[int, int, int]"),
+                  "max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, "
+                  "legacy: bool) -> tuple[int, int, int]"),
           "The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; "
-          "runs without the interpreter lock.");
+          "runs without the interpreter lock and stops early on Ctrl-C.");
+    m.def("beam_defaults", &beam_defaults, nb::sig("def beam_defaults() -> dict[str, Any]"),
+          "The beam player's default options and evaluation weights.");
+    m.def("evaluate_features", &features_of, "field"_a, "max_added"_a, "weights"_a.none(),
+          nb::sig("def evaluate_features(field: velmo.Field, max_added: int, weights: dict[str, float] | None) -> "
+                  "dict[str, float]"),
+          "The beam player's evaluation of a quiet field, feature by feature, with its value.");
     // The beam player's defaults, for the Python front's signature: they live in BeamConfig only.
     const velmo::BeamConfig beam;
     m.attr("BEAM_WIDTH") = beam.width;
@@ -223,14 +325,11 @@ void bind_search(nb::module_& m) {
     m.attr("BEAM_TIME_BUDGET_MS") = beam.time_budget_ms;
     m.attr("BEAM_FIRE_SCORE") = beam.fire_score;
     m.attr("BEAM_MAX_ADDED") = beam.max_added;
+    m.attr("BEAM_QUEUES") = beam.queues;
+    m.attr("BEAM_THREADS") = beam.threads;
+    m.attr("BEAM_DISCOUNT") = beam.discount;
     m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),
           "The stable 64-bit hash of a field's planes.");
-    m.def("vanish_groups", &vanish_groups, "field"_a, nb::sig("def vanish_groups(field: velmo.Field) -> velmo.Field"),
-          "A copy of the field with the groups of its next chain step (and the ojama they touch) emptied, before "
-          "anything falls.");
-    m.def("death_cell", [] { return std::make_pair(velmo::kDeathColumn - 1, velmo::kDeathRow - 1); },
-          nb::sig("def death_cell() -> tuple[int, int]"),
-          "The cell whose filling ends a game, as (x, y) of velmo.Field (y = 0 is the 14th row).");
 }
 
 }  // namespace velmo_game

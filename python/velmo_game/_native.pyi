@@ -537,14 +537,22 @@ def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], pairs: numpy
     Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written). Every array must already have its dtype and be C-contiguous (TypeError otherwise).
     """
 
-def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int) -> tuple[int, int, int]:
+def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, legacy: bool) -> tuple[int, int, int]:
     """
-    The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; runs without the interpreter lock.
+    The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; runs without the interpreter lock and stops early on Ctrl-C.
+    """
+
+def beam_defaults() -> dict[str, Any]:
+    """The beam player's default options and evaluation weights."""
+
+def evaluate_features(field: velmo.Field, max_added: int, weights: dict[str, float] | None) -> dict[str, float]:
+    """
+    The beam player's evaluation of a quiet field, feature by feature, with its value.
     """
 
 BEAM_WIDTH: int = 64
 
-BEAM_DEPTH: int = 4
+BEAM_DEPTH: int = 12
 
 BEAM_SEED: int = 0
 
@@ -552,9 +560,15 @@ BEAM_NODE_BUDGET: int = 0
 
 BEAM_TIME_BUDGET_MS: float = 0.0
 
-BEAM_FIRE_SCORE: int = 80000
+BEAM_FIRE_SCORE: int = 90000
 
 BEAM_MAX_ADDED: int = 2
+
+BEAM_QUEUES: int = 2
+
+BEAM_THREADS: int = 1
+
+BEAM_DISCOUNT: float = 0.97
 
 def field_hash(field: velmo.Field) -> int:
     """The stable 64-bit hash of a field's planes."""

@@ -17,12 +17,15 @@ from __future__ import annotations
 
 from typing import Any, Protocol, runtime_checkable
 
+import velmo
+
 from velmo_game import _native
 from velmo_game._native import Game, Match
 
 __all__ = ["BeamSearch", "GreedyPlayer", "Player", "RandomPlayer", "SplitMix64", "make_player"]
 
 _MASK64 = (1 << 64) - 1
+_EMPTY_FIELD = velmo.Field()
 _GOLDEN_GAMMA = 0x9E3779B97F4A7C15
 
 
@@ -162,20 +165,90 @@ class GreedyPlayer:
         return "GreedyPlayer()"
 
 
+#: Named settings of :class:`BeamSearch` (``BeamSearch.preset(name)``); docs/search.md gives each
+#: one's strength and cost. ``"legacy"`` is the player as it was before it chose its move by the
+#: chains its search reaches (its own search and evaluation), at width 96 and depth 16.
+PRESETS: dict[str, dict[str, Any]] = {
+    "fast": {"width": 32, "depth": 10, "queues": 1},
+    "default": {},
+    "strong": {"width": 140, "depth": 14, "queues": 3},
+    "legacy": {"width": 96, "depth": 16, "legacy": True},
+}
+
+
+#: Ojama from which an attack on its way counts as a threat (a row lands at six).
+_THREAT_OJAMA = 12
+#: An opponent whose best chain in reach (two puyos added) sends less than this has spent its material.
+_SPENT_OJAMA = 12
+#: Rows of ojama that end a game once the spawn column is this close to the top.
+_ROWS_TO_TOP = 12
+
+
+def _ojama_of(score: int, leftover: int, target_points: int) -> int:
+    return (score + leftover) // max(1, target_points)
+
+
+def _versus_move(match: Match, index: int, game: Game) -> int | None:
+    """The move the match's ojama calls for, or None to search as in a one-player game.
+
+    - An attack on its way (pending, or the opponent's running chain): fire the chain now in reach
+      that offsets it (the least that does, keeping material), or, when none offsets it and it
+      would bury the field (a full fall or more), the biggest chain in reach, before the ojama
+      lands on it.
+    - Nothing incoming: fire a chain that the opponent cannot answer, when its field is near the
+      top (the ojama fills its spawn column) or its own best chain in reach is small (spent).
+    """
+    from velmo_game.search import best_chain, expand
+
+    me, them = match.players[index], match.players[1 - index]
+    target = match.rules.target_points
+    children = expand(game.field, game.current_pair)
+    fires = [(_ojama_of(score, me.leftover, target), move)
+             for move, score, over in zip(children.moves, children.scores, children.game_over)
+             if score > 0 and not over]
+    if not fires:
+        return None
+    incoming = me.pending_ojama + them.ojama_in_flight
+    if incoming >= _THREAT_OJAMA:
+        offsetting = [fire for fire in fires if fire[0] >= incoming]
+        if offsetting:
+            return min(offsetting)[1]
+        if incoming >= match.rules.max_ojama_per_fall:
+            return max(fires)[1]
+        return None
+    best_ojama, best_move = max(fires)
+    their_field = them.field
+    room = _ROWS_TO_TOP - their_field.get_height(2)
+    answer = best_chain(their_field, max_added=2)
+    their_ojama = 0 if answer is None else _ojama_of(answer[4], them.leftover, target)
+    if best_ojama - their_ojama >= 6 * max(room, 1) or (their_ojama < _SPENT_OJAMA and best_ojama >= 6 * max(room, 2)):
+        return best_move
+    return None
+
+
 class BeamSearch:
     """The built-in player: a beam search in native code over the visible pairs and sampled ones.
 
-    ``width`` positions are kept per level, over ``depth`` pairs (the current one, the game's
-    visible next pairs, then pairs drawn from the project's SplitMix64 seeded by ``seed`` and the
-    game's turn). Quiet positions are scored by their best potential chain (up to ``max_added``
-    added puyos) and their shape (a U-shaped height profile with the spawn column low, links of
-    same colours, the spawn columns' height, cells in the 13th and 14th rows). A path that fires
-    a chain worth ``fire_score`` or more ends there, valued at that chain; the chain waited for
-    shrinks as the field fills, and near the top any chain in reach is taken. ``end_turn`` is the
-    game's length in placements (nothing is searched past it, and its last placements fire the
-    biggest chain in reach); from turn ``last_turn`` on any chain fires. ``node_budget``
-    (children evaluated) and ``time_budget_ms`` bound each move; 0 means no bound. With no time
-    bound the choice depends only on the options and the position, on every machine.
+    From each first move the beam keeps ``width`` positions per level over ``depth`` pairs (the
+    current one, the visible next pairs, then ``queues`` futures of pairs drawn from the project's
+    SplitMix64 seeded by ``seed``, the turn and the future). The first move is chosen by what its
+    subtree reaches: the best chain fired below it (discounted by ``discount`` per sampled level;
+    one worth ``fire_score`` or more beats every quiet outcome) or else its best leaf's evaluation,
+    averaged over the futures. The evaluation (``weights``, by name; see
+    ``velmo_game.search.evaluate_features``) only keeps positions in the beam. The chain waited
+    for shrinks as the field fills, and near the top any chain in reach is taken. ``end_turn`` is
+    the game's length in placements (nothing is searched past it, and its last placements fire the
+    biggest chain in reach); from turn ``last_turn`` on any chain fires. ``node_budget`` (children
+    evaluated, all futures together) and ``time_budget_ms`` bound each move; 0 means no bound.
+    ``threads`` share the futures: the move is the same for any thread count. With no time bound
+    the choice depends only on the options and the position, on every machine. Options left out
+    take the core's defaults (``BeamSearch.defaults()``); ``BeamSearch.preset(name)`` gives the
+    named settings of ``PRESETS``.
+
+    In a match (:meth:`choose_match`) the player also reads the ojama: it fires a chain that
+    offsets an attack on its way when it has one big enough, does not start building under an
+    attack it cannot answer, and fires early against an opponent who has spent its material or
+    is about to top out.
     """
 
     def __init__(
@@ -190,6 +263,11 @@ class BeamSearch:
         last_turn: int | None = None,
         end_turn: int | None = None,
         max_added: int = _native.BEAM_MAX_ADDED,
+        queues: int = _native.BEAM_QUEUES,
+        threads: int = _native.BEAM_THREADS,
+        discount: float = _native.BEAM_DISCOUNT,
+        weights: dict[str, float] | None = None,
+        legacy: bool = False,
     ) -> None:
         if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
             raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
@@ -199,39 +277,64 @@ class BeamSearch:
         self.node_budget, self.time_budget_ms = node_budget, time_budget_ms
         if not 1 <= max_added <= 14:
             raise ValueError(f"max_added must be in 1..14, not {max_added}")
-        self.fire_score, self.last_turn, self.end_turn = fire_score, last_turn, end_turn
-        self.max_added = max_added
+        if not (1 <= queues <= 64 and 1 <= threads <= 64):
+            raise ValueError(f"queues and threads must be in 1..64, not {queues} and {threads}")
+        if not 0 < discount <= 1:
+            raise ValueError(f"discount must be in (0, 1], not {discount}")
+        self.fire_score = fire_score
+        self.last_turn, self.end_turn = last_turn, end_turn
+        self.max_added, self.queues, self.threads, self.discount = max_added, queues, threads, discount
+        self.weights = None if weights is None else dict(weights)
+        self.legacy = legacy
+        if self.weights is not None:
+            _native.evaluate_features(_EMPTY_FIELD, 1, self.weights)  # a bad name or value fails here
         #: Children evaluated and depth reached by the last choice.
         self.last_nodes, self.last_depth = 0, 0
+
+    @staticmethod
+    def defaults() -> dict[str, Any]:
+        """The core's default options and evaluation weights."""
+        return _native.beam_defaults()
+
+    @classmethod
+    def preset(cls, name: str, **options: Any) -> BeamSearch:
+        """The player of a named setting (``"fast"``, ``"default"``, ``"strong"``, ``"legacy"``);
+        ``options`` override it (``seed``, ``end_turn``, ...)."""
+        if name not in PRESETS:
+            raise ValueError(f"unknown preset {name!r}; expected one of {', '.join(map(repr, PRESETS))}")
+        return cls(**{**PRESETS[name], **options})
+
+    def _search(self, game: Game, seed: int, last_turn: int | None, end_turn: int | None) -> int:
+        move: int
+        move, self.last_nodes, self.last_depth = _native.beam_search_move(
+            game, self.width, self.depth, seed, self.node_budget, self.time_budget_ms, self.fire_score,
+            last_turn, end_turn, self.max_added, self.queues, self.threads, self.discount, self.weights, self.legacy,
+        )
+        return move
 
     def choose(self, game: Game) -> int:
         """The chosen legal move; ``ValueError`` when the game is over."""
         _legal_or_raise(game)
-        move: int
-        move, self.last_nodes, self.last_depth = _native.beam_search_move(
-            game, self.width, self.depth, self.seed, self.node_budget, self.time_budget_ms, self.fire_score,
-            self.last_turn, self.end_turn, self.max_added,
-        )
-        return move
+        return self._search(game, self.seed, self.last_turn, self.end_turn)
 
     def choose_match(self, match: Match, index: int) -> int:
         """The chosen legal move for player ``index`` of ``match``; ``ValueError`` unless it is due.
 
         The search sees what the player sees: its field, current pair and visible next pairs,
-        then sampled pairs. The sample is seeded by ``seed`` and the player's turn, so the choice
-        depends only on the options and the match. ``end_turn`` and ``last_turn`` count that
-        player's placements.
+        then sampled pairs, seeded by ``seed`` and the player's turn, so the choice depends only on
+        the options and the match. ``end_turn`` and ``last_turn`` count that player's placements.
+        The ojama pending against each player and the opponent's field decide when to fire
+        (see the class's description).
         """
         game, turn = _match_view(match, index)
-        move: int
-        move, self.last_nodes, self.last_depth = _native.beam_search_move(
-            game, self.width, self.depth, _derive_seed(self.seed, turn), self.node_budget, self.time_budget_ms,
-            self.fire_score,
-            None if self.last_turn is None else max(self.last_turn - turn, 0),
-            None if self.end_turn is None else max(self.end_turn - turn, 1),
-            self.max_added,
-        )
-        return move
+        seed = _derive_seed(self.seed, turn)
+        last_turn = None if self.last_turn is None else max(self.last_turn - turn, 0)
+        end_turn = None if self.end_turn is None else max(self.end_turn - turn, 1)
+        if not self.legacy:
+            move = _versus_move(match, index, game)
+            if move is not None:
+                return move
+        return self._search(game, seed, last_turn, end_turn)
 
     def __repr__(self) -> str:
         return f"BeamSearch(width={self.width}, depth={self.depth}, seed={self.seed})"

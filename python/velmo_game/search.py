@@ -10,6 +10,8 @@
 - :func:`expand` and :func:`expand_batch`: every legal placement of a pair (the game's rule,
   ``velmo_game.Game.legal_moves``) with the settled field, chain and score; the batch runs over
   NumPy arrays with the interpreter lock released.
+- :func:`evaluate_features`: the beam player's evaluation of a quiet field, feature by feature
+  (see ``velmo_game.players.BeamSearch``), with its value under the given weights.
 - :func:`field_hash`: h = 0, then for the six 64-bit words of the planes (p0 low, p0 high, p1
   low, p1 high, p2 low, p2 high) ``h = mix64((h ^ word) + 0x9E3779B97F4A7C15)`` with the
   project's SplitMix64 mixing function: the same on every run and machine.
@@ -25,7 +27,8 @@ import velmo
 
 from velmo_game import _native
 
-__all__ = ["Expansion", "PotentialChain", "best_chain", "detect_chains", "expand", "expand_batch", "field_hash"]
+__all__ = ["Expansion", "PotentialChain", "best_chain", "detect_chains", "evaluate_features", "expand", "expand_batch",
+           "field_hash"]
 
 
 class PotentialChain(NamedTuple):
@@ -63,6 +66,24 @@ def best_chain(field: velmo.Field, *, max_added: int = 3) -> tuple[int, int, int
 def expand(field: velmo.Field, pair: velmo.Pair) -> Expansion:
     """Every legal placement of ``pair`` on ``field``."""
     return Expansion(*_native.expand(field, pair))
+
+
+def evaluate_features(field: velmo.Field, *, max_added: int = 2,
+                      weights: dict[str, float] | None = None) -> dict[str, float]:
+    """The beam player's evaluation of ``field``: its features and their weighted ``value``.
+
+    ``chain``, ``score``, ``added``: the best potential chain by value (length counts more than
+    score); ``trigger_height``: the height of its column before the added puyos;
+    ``trigger_room``: the empty cells up to the 12th row in the columns beside it; ``link2``,
+    ``link3``: groups of two and three left once it has fired; ``template_match``: the pairs of
+    a chain base at the left (a GTR-style base, stairs) whose colours agree with it, less those
+    that do not; ``wells``, ``bumps``: rows of columns two or more below both neighbours and of
+    steps past one; ``profile``: the squared distance to the U-shaped height profile;
+    ``hidden``: puyos in the 13th and 14th rows. ``weights`` (by name, the rest the defaults,
+    ``BeamSearch.defaults()["weights"]``) give ``value``.
+    """
+    features: dict[str, float] = _native.evaluate_features(field, max_added, weights)
+    return features
 
 
 def field_hash(field: velmo.Field) -> int:

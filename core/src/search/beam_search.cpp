@@ -1,7 +1,10 @@
 #include "beam_search.hpp"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <limits>
+#include <thread>
 #include <vector>
 
 #include "search.hpp"
@@ -13,19 +16,12 @@ namespace {
 // chain at kFullPuyos: a full field fires what it has rather than lose.
 constexpr std::uint64_t kCrowdedPuyos = 62;
 constexpr std::uint64_t kFullPuyos = 76;
-// Added to the value of a path that fired a chain it may fire: such a path beats every quiet one.
+// Added to the value of a chain the player may fire: such an outcome beats every quiet one.
 constexpr double kFiredBonus = 1e7;
-// Taken from the value of a position reached by firing a chain too small to be worth it: the
-// material is lost, but a move that clears a blocked column must stay open to the search.
-constexpr double kSmallFireCost = 15000;
-
-struct Node {
-    BitField field;
-    double value;
-    std::uint64_t hash;
-    std::uint32_t fired;  // the score of the chain this path ended with; 0: still quiet
-    std::uint8_t root;
-};
+// Taken from a quiet leaf when the game ends within the horizon: only a chain fired counts then,
+// but the leaves still order the moves that fire nothing.
+constexpr double kEndedLeafCost = 1e6;
+constexpr double kMissing = -std::numeric_limits<double>::infinity();
 
 u128 cells_of_color(const BitPlanes& p, BitPuyoType color) {
     const unsigned code = bit_code(color);
@@ -36,21 +32,157 @@ unsigned popcount128(u128 v) {
     return static_cast<unsigned>(__builtin_popcountll(low64(v)) + __builtin_popcountll(high64(v)));
 }
 
-// Same-coloured neighbours in the connection region, counted once per link.
-unsigned count_links(const BitField& field) {
+bool is_colored(BitPuyoType t) { return bit_code(t) >= 4; }
+
+u128 neighbours(u128 v) {
+    return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
+}
+
+// Groups of exactly two and exactly three same-coloured puyos in the connection region.
+void count_small_groups(const BitField& field, unsigned& twos, unsigned& threes) {
     const BitPlanes& p = field.bit_planes();
-    unsigned links = 0;
     for (const BitPuyoType color : kGameColors) {
-        const u128 cells = cells_of_color(p, color);
-        links += popcount128(cells & (cells >> 1)) + popcount128(cells & (cells >> 16));
+        u128 rest = cells_of_color(p, color);
+        while (rest != 0) {
+            u128 group = rest & (~rest + 1);  // the lowest cell
+            for (;;) {
+                const u128 grown = rest & neighbours(group);
+                if (grown == group) break;
+                group = grown;
+            }
+            rest &= ~group;
+            const unsigned size = popcount128(group);
+            twos += size == 2 ? 1 : 0;
+            threes += size == 3 ? 1 : 0;
+        }
     }
-    return links;
 }
 
 // The height profile the builder aims at, relative to the mean height: high at the edges, low in
-// the middle, the spawn column (3) lowest, so the chain's stairs have walls and the pair room.
+// the middle, the spawn column lowest, so the chain's stairs have walls and the pair room.
 constexpr double kProfile[kFieldWidth] = {0, 2.0, 0.5, -1.5, -1.0, 0.0, 2.0, 0};
-constexpr double kProfileWeight = 150;
+
+// Chain bases at the left of the field, rows from the bottom, columns from the left wall: equal
+// letters want one colour, neighbouring different letters different colours ('.' is free).
+struct Template {
+    std::array<const char*, 4> rows;
+};
+constexpr std::array<Template, 2> kTemplates = {{
+    {{"ABB", "AAB", "B..", ""}},      // a GTR-style base: the A group's fall joins the B
+    {{"AABC", "ABC.", ".BC.", ".BC."}},  // stairs: each colour's fall completes the next
+}};
+
+// Template pairs satisfied minus pairs broken, over the occupied cells of the template.
+int template_score(const BitField& field, const Template& t) {
+    struct Cell {
+        std::uint64_t x, row;
+        char letter;
+    };
+    std::array<Cell, 16> cells{};
+    std::size_t n = 0;
+    for (std::uint64_t row = 0; row < t.rows.size(); ++row) {
+        for (std::uint64_t x = 0; t.rows[row][x] != '\0'; ++x) {
+            if (t.rows[row][x] != '.') cells[n++] = Cell{x + 1, row + 1, t.rows[row][x]};
+        }
+    }
+    std::array<BitPuyoType, 16> at{};
+    for (std::size_t i = 0; i < n; ++i) at[i] = field.get(cells[i].x, kMaxHeight + 1 - cells[i].row);
+    int score = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!is_colored(at[i])) continue;
+        for (std::size_t j = i + 1; j < n; ++j) {
+            if (!is_colored(at[j])) continue;
+            const bool same_letter = cells[i].letter == cells[j].letter;
+            const std::uint64_t dx = cells[i].x > cells[j].x ? cells[i].x - cells[j].x : cells[j].x - cells[i].x;
+            const std::uint64_t dy = cells[i].row > cells[j].row ? cells[i].row - cells[j].row : cells[j].row - cells[i].row;
+            if (!same_letter && dx + dy != 1) continue;  // only neighbours must differ
+            score += (same_letter == (at[i] == at[j])) ? 1 : -1;
+        }
+    }
+    return score;
+}
+
+// How much the chain terms count at this puyo count: less while building, more near the end.
+double chain_stage(const EvalWeights& w, double puyos) {
+    if (puyos <= w.build_end) return w.build_chain;
+    if (puyos >= w.end_start) return w.end_chain;
+    const double t = (puyos - w.build_end) / (w.end_start - w.build_end);
+    return w.build_chain + t * (w.end_chain - w.build_chain);
+}
+
+double chain_value(const EvalWeights& w, const PotentialChain& c) {
+    return w.chain * c.chain + w.chain_squared * c.chain * c.chain + w.score * c.score - w.added * c.added;
+}
+
+}  // namespace
+
+EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const EvalWeights& weights) {
+    EvalFeatures f;
+    std::array<std::uint64_t, kFieldWidth> height{};
+    for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) height[x] = field.get_height(x);
+
+    PotentialChains found;
+    detect_potential_chains(field, max_added, found);
+    const PotentialChain* best = nullptr;
+    for (std::size_t i = 0; i < found.count; ++i) {
+        if (best == nullptr || chain_value(weights, found.items[i]) > chain_value(weights, *best)) best = &found.items[i];
+    }
+    if (best != nullptr) {
+        f.chain = best->chain;
+        f.score = best->score;
+        f.added = best->added;
+        f.trigger_height = static_cast<unsigned>(height[best->column]);
+        for (const std::uint64_t x : {best->column - 1, best->column + 1}) {
+            if (x >= kFirstPlayableColumn && x <= kLastPlayableColumn && height[x] < 12) f.trigger_room += static_cast<unsigned>(12 - height[x]);
+        }
+        count_small_groups(best->field, f.link2, f.link3);
+    } else {
+        count_small_groups(field, f.link2, f.link3);
+    }
+    f.template_match = std::numeric_limits<int>::min();
+    for (const Template& t : kTemplates) f.template_match = std::max(f.template_match, template_score(field, t));
+
+    double mean = 0;
+    for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) mean += static_cast<double>(height[x]);
+    mean /= static_cast<double>(kLastPlayableColumn);
+    for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
+        const double off = static_cast<double>(height[x]) - mean - kProfile[x];
+        f.profile += off * off;
+        const std::uint64_t left = x > kFirstPlayableColumn ? height[x - 1] : 14;
+        const std::uint64_t right = x < kLastPlayableColumn ? height[x + 1] : 14;
+        const std::uint64_t rim = std::min(left, right);
+        if (rim >= height[x] + 2) f.wells += static_cast<unsigned>(rim - height[x] - 1);
+        if (x < kLastPlayableColumn) {
+            const std::uint64_t step = height[x] > height[x + 1] ? height[x] - height[x + 1] : height[x + 1] - height[x];
+            if (step > 1) f.bumps += static_cast<unsigned>(step - 1);
+        }
+    }
+    const BitPlanes& p = field.bit_planes();
+    f.hidden = popcount128((p.p0 | p.p2) & bit_layout::lanes(0, 0x6000));
+    return f;
+}
+
+double evaluate_position(const BitField& field, unsigned max_added, const EvalWeights& w) {
+    const EvalFeatures f = evaluate_features(field, max_added, w);
+    const double stage = chain_stage(w, static_cast<double>(field.get_num_puyos()));
+    double value = 0;
+    if (f.chain > 0) {
+        value += stage * (w.chain * f.chain + w.chain_squared * f.chain * f.chain + w.score * f.score - w.added * f.added +
+                          w.trigger_height * f.trigger_height + w.trigger_room * f.trigger_room);
+    }
+    value += w.link2 * f.link2 + w.link3 * f.link3 + w.template_match * f.template_match / stage;
+    value -= w.well * f.wells + w.bump * f.bumps + w.profile * f.profile + w.hidden * f.hidden;
+    // The spawn column and its neighbours must stay low: past 10 the pair has no room.
+    const auto h3 = static_cast<double>(field.get_height(kDeathColumn));
+    if (h3 > 8) value -= 10000.0 * (h3 - 8) * (h3 - 8);
+    for (const std::uint64_t x : {kDeathColumn - 1, kDeathColumn + 1}) {
+        const auto h = static_cast<double>(field.get_height(x));
+        if (h > 9) value -= 5000.0 * (h - 9) * (h - 9);
+    }
+    return value;
+}
+
+namespace {
 
 // The smallest score worth firing on `field` (before the fire).
 std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score) {
@@ -63,162 +195,243 @@ std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score) {
                                       static_cast<double>(kFullPuyos - kCrowdedPuyos));
 }
 
-}  // namespace
+struct Node {
+    BitField field;
+    double value;
+    std::uint64_t hash;
+    std::uint8_t root;
+};
 
-double evaluate_position(const BitField& field, unsigned max_added) {
-    double value = 0;
-    if (const auto best = best_potential_chain(field, max_added)) {
-        value += best->score + 300.0 * best->chain * best->chain - 200.0 * best->added;
-    }
-    value += 40.0 * count_links(field);
-    double heights[kFieldWidth]{};
-    double mean = 0;
-    for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
-        heights[x] = static_cast<double>(field.get_height(x));
-        mean += heights[x];
-    }
-    mean /= static_cast<double>(kLastPlayableColumn);
-    for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
-        const double off = heights[x] - mean - kProfile[x];
-        value -= kProfileWeight * off * off;
-    }
-    for (std::uint64_t x = kFirstPlayableColumn; x < kLastPlayableColumn; ++x) {
-        const double step = heights[x] - heights[x + 1];
-        if (step > 2 || step < -2) value -= 60.0 * (step * step - 4);
-    }
-    // The spawn column and its neighbours must stay low: past 10 the pair has no room.
-    if (heights[kDeathColumn] > 8) value -= 10000.0 * (heights[kDeathColumn] - 8) * (heights[kDeathColumn] - 8);
-    for (const std::uint64_t x : {kDeathColumn - 1, kDeathColumn + 1}) {
-        if (heights[x] > 9) value -= 5000.0 * (heights[x] - 9) * (heights[x] - 9);
-    }
-    // Cells in the 13th and 14th rows cannot join a group and block the columns they sit on.
-    const BitPlanes& p = field.bit_planes();
-    value -= 800.0 * popcount128((p.p0 | p.p2) & bit_layout::lanes(0, 0x6000));
-    return value;
-}
+// What one future gives each first move: the best chain fired below it and its best quiet leaf.
+using RootValues = std::array<double, kNumMoves>;
 
-int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stats, const StopCheck& stop) {
-    const MoveMask legal = game.legal_moves();
-    if (legal == 0) return -1;
+class Search {
+public:
+    Search(const Game& game, const BeamConfig& config)
+        : game_(game), config_(config), started_(Clock::now()), width_(std::max(1u, config.width)),
+          max_added_(std::clamp(config.max_added, 1u, kMaxAddedPuyos)), turn_(game.turn()) {
+        depth_ = std::max(1u, config.depth);
+        if (config.end_turn > turn_ && config.end_turn - turn_ < depth_) depth_ = static_cast<unsigned>(config.end_turn - turn_);
+        queues_ = std::max(1u, config.queues);
+        queue_budget_ = config.node_budget == 0 ? 0 : std::max<std::uint64_t>(1, config.node_budget / queues_);
+    }
+
+    int choose(BeamStats* stats) {
+        if (game_.legal_moves() == 0) return -1;
+        std::vector<Node> roots;
+        RootValues now{};
+        now.fill(kMissing);
+        const std::uint64_t root_nodes = expand_roots(roots, now);
+        if (roots.empty()) {
+            // Every quiet move loses: the best chain now, else the first legal move.
+            if (stats != nullptr) stats->nodes = root_nodes, stats->depth_reached = 1;
+            const int fired = best_root(now);
+            return fired >= 0 ? fired : __builtin_ctz(game_.legal_moves());
+        }
+        std::vector<RootValues> per_queue(queues_);
+        std::vector<std::uint64_t> nodes(queues_, 0);
+        std::vector<unsigned> reached(queues_, 1);
+        const unsigned threads = std::clamp(config_.threads, 1u, queues_);
+        const auto run_queues = [&](unsigned first) {
+            for (unsigned q = first; q < queues_; q += threads) per_queue[q] = search_future(q, roots, now, nodes[q], reached[q]);
+        };
+        if (threads == 1) {
+            run_queues(0);
+        } else {
+            std::vector<std::jthread> workers;
+            workers.reserve(threads - 1);
+            for (unsigned t = 1; t < threads; ++t) workers.emplace_back(run_queues, t);
+            run_queues(0);
+        }  // the workers join here
+        RootValues combined{};
+        combined.fill(kMissing);
+        for (std::size_t move = 0; move < kNumMoves; ++move) {
+            if (now[move] == kMissing && !has_root(roots, move)) continue;
+            double sum = 0;
+            for (const RootValues& values : per_queue) sum += values[move] == kMissing ? floor_of(values) : values[move];
+            combined[move] = sum / queues_;
+        }
+        if (stats != nullptr) {
+            stats->nodes = root_nodes;
+            for (const std::uint64_t n : nodes) stats->nodes += n;
+            stats->depth_reached = *std::max_element(reached.begin(), reached.end());
+        }
+        return best_root(combined);
+    }
+
+private:
     using Clock = std::chrono::steady_clock;
-    const auto started = Clock::now();
-    const auto out_of_budget = [&](std::uint64_t nodes) {
-        if (stop && stop()) throw Interrupted{};
-        if (config.node_budget != 0 && nodes >= config.node_budget) return true;
-        if (config.time_budget_ms > 0) {
-            const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-            if (elapsed >= config.time_budget_ms) return true;
+
+    static bool has_root(const std::vector<Node>& roots, std::size_t move) {
+        return std::any_of(roots.begin(), roots.end(), [&](const Node& n) { return n.root == move; });
+    }
+
+    // Below the worst first move this future reached: where a move was lost in it.
+    static double floor_of(const RootValues& values) {
+        double low = std::numeric_limits<double>::infinity();
+        for (const double v : values) {
+            if (v != kMissing) low = std::min(low, v);
+        }
+        return low == std::numeric_limits<double>::infinity() ? 0.0 : low - kFiredBonus;
+    }
+
+    static int best_root(const RootValues& values) {
+        int best = -1;
+        for (std::size_t move = 0; move < kNumMoves; ++move) {
+            if (values[move] == kMissing) continue;
+            if (best < 0 || values[move] > values[static_cast<std::size_t>(best)]) best = static_cast<int>(move);
+        }
+        return best;
+    }
+
+    bool out_of_budget(std::uint64_t nodes) const {
+        if (queue_budget_ != 0 && nodes >= queue_budget_) return true;
+        if (config_.stop != nullptr && config_.stop->load(std::memory_order_relaxed)) return true;
+        if (config_.time_budget_ms > 0) {
+            const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - started_).count();
+            if (elapsed >= config_.time_budget_ms) return true;
         }
         return false;
-    };
+    }
 
-    const unsigned width = std::max(1u, config.width);
-    const std::uint64_t turn = game.turn();
-    // The levels searched: no placement at or past the game's end.
-    unsigned depth = std::max(1u, config.depth);
-    if (config.end_turn > turn && config.end_turn - turn < depth) depth = static_cast<unsigned>(config.end_turn - turn);
-    const unsigned max_added = std::clamp(config.max_added, 1u, kMaxAddedPuyos);
-    SplitMix64 sampler(derive_seed(config.seed, turn));
-    const auto colors = game.sequence().colors();
-    const auto draw_color = [&] {
-        return colors.empty() ? kGameColors[sampler.below(4)] : colors[sampler.below(colors.size())];
-    };
     // Any chain may be fired on a level at or past last_turn, or on the game's last placement.
-    const auto any_chain_fires = [&](unsigned level) {
-        const std::uint64_t at = turn + level;
-        return at >= config.last_turn || (config.end_turn != ~std::uint64_t{0} && at + 1 >= config.end_turn);
-    };
+    bool any_chain_fires(unsigned level) const {
+        const std::uint64_t at = turn_ + level;
+        return at >= config_.last_turn || (config_.end_turn != ~std::uint64_t{0} && at + 1 >= config_.end_turn);
+    }
 
-    std::uint64_t nodes = 0;
-    Children children;
-    // The first move: its own fire, and the quiet children that seed the beam.
-    int best_fire_move = -1;
-    std::uint32_t best_fire_score = 0;
-    std::vector<Node> beam, next;
-    // Room for the usual widths up front; a very wide beam grows as it fills.
-    const std::size_t level_room = static_cast<std::size_t>(std::min(width, 4096u)) * kNumMoves;
-    beam.reserve(level_room);
-    next.reserve(level_room);
-    const BitField& now = game.field();
-    expand(now, game.current_pair(), children);
-    for (std::size_t i = 0; i < children.count; ++i) {
-        const Child& child = children.items[i];
-        ++nodes;
-        if (child.game_over) continue;
-        double value = evaluate_position(child.field, max_added);
-        if (child.chain > 0) {
-            if (child.score > best_fire_score) best_fire_score = child.score, best_fire_move = child.move;
-            value -= kSmallFireCost;
+    bool game_ends_within_horizon() const {
+        return config_.end_turn != ~std::uint64_t{0} && turn_ + depth_ >= config_.end_turn;
+    }
+
+    // The value of a chain of `score` fired on `level` from a position holding `parent`.
+    double fired_value(std::uint32_t score, unsigned level, const BitField& parent) const {
+        const unsigned sampled = level > game_.visible() ? level - game_.visible() : 0;
+        double value = static_cast<double>(score);
+        for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
+        // When the game ends within the horizon, only the chains fired count, whenever they are fired.
+        const bool any = any_chain_fires(level) || game_ends_within_horizon();
+        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score);
+        return score >= threshold ? value + kFiredBonus : value;
+    }
+
+    // The cost a move pays on top of its child's evaluation: a split pair, puyos of a small chain.
+    double move_cost(const BitField& parent, const Child& child) const {
+        const EvalWeights& w = config_.weights;
+        double cost = 0;
+        const Hand hand = kAllHands[child.move];
+        if (hand.rotation == Rotation::Left || hand.rotation == Rotation::Right) {
+            const std::uint64_t side = hand.rotation == Rotation::Left ? hand.x - 1 : hand.x + 1;
+            if (parent.get_height(hand.x) != parent.get_height(side)) cost += w.split;
         }
-        beam.push_back(Node{child.field, value, field_hash(child.field), 0, child.move});
+        if (child.chain > 0) {
+            const double popped = static_cast<double>(parent.get_num_puyos() + 2) - static_cast<double>(child.field.get_num_puyos());
+            cost += w.popped * popped;
+        }
+        return cost;
     }
-    const bool fire_now = best_fire_move >= 0 && (best_fire_score >= worth_firing(now, config.fire_score) || beam.empty() ||
-                                                  any_chain_fires(0));
-    if (stats != nullptr) stats->depth_reached = 1;
-    if (fire_now) {
-        if (stats != nullptr) stats->nodes = nodes;
-        return best_fire_move;
-    }
-    if (beam.empty()) return __builtin_ctz(legal);  // every move loses: take the first
 
-    const auto keep_best = [&](std::vector<Node>& nodes_at_level) {
+    // The children of the current pair: quiet ones seed every future's beam, chains fired are
+    // valued in `now` (the same in every future).
+    std::uint64_t expand_roots(std::vector<Node>& roots, RootValues& now) const {
+        Children children;
+        const BitField& field = game_.field();
+        expand(field, game_.current_pair(), children);
+        for (std::size_t i = 0; i < children.count; ++i) {
+            const Child& child = children.items[i];
+            if (child.game_over) continue;
+            if (child.chain > 0) now[child.move] = fired_value(child.score, 0, field);
+            const double value = evaluate_position(child.field, max_added_, config_.weights) - move_cost(field, child);
+            roots.push_back(Node{child.field, value, field_hash(child.field), child.move});
+        }
+        return children.count;
+    }
+
+    void keep_best(std::vector<Node>& level_nodes) const {
         const auto better = [](const Node& a, const Node& b) {
             if (a.value != b.value) return a.value > b.value;
             if (a.hash != b.hash) return a.hash < b.hash;
             return a.root < b.root;
         };
         // Equal fields reached by different moves: keep the first (the best-valued, lowest hash, lowest root).
-        const std::size_t room = std::min<std::size_t>(nodes_at_level.size(), static_cast<std::size_t>(width) * 2);
-        std::partial_sort(nodes_at_level.begin(), nodes_at_level.begin() + static_cast<std::ptrdiff_t>(room),
-                          nodes_at_level.end(), better);
+        const std::size_t room = std::min<std::size_t>(level_nodes.size(), static_cast<std::size_t>(width_) * 2);
+        std::partial_sort(level_nodes.begin(), level_nodes.begin() + static_cast<std::ptrdiff_t>(room), level_nodes.end(),
+                          better);
         std::size_t kept = 0;
-        for (std::size_t i = 0; i < room && kept < width; ++i) {
-            if (kept > 0 && nodes_at_level[kept - 1].hash == nodes_at_level[i].hash) continue;
-            nodes_at_level[kept++] = nodes_at_level[i];
+        for (std::size_t i = 0; i < room && kept < width_; ++i) {
+            if (kept > 0 && level_nodes[kept - 1].hash == level_nodes[i].hash) continue;
+            level_nodes[kept++] = level_nodes[i];
         }
-        nodes_at_level.resize(kept);
-    };
-    keep_best(beam);
+        level_nodes.resize(kept);
+    }
 
-    for (unsigned level = 1; level < depth && !out_of_budget(nodes); ++level) {
-        const GamePair pair = level <= game.visible() ? game.next_pair(level - 1) : GamePair{draw_color(), draw_color()};
-        const bool fire_any = any_chain_fires(level);
-        next.clear();
-        bool stopped = false;
-        for (const Node& node : beam) {
-            if (node.fired != 0) {
-                next.push_back(node);  // a path that fired is done
-                continue;
-            }
-            if (out_of_budget(nodes)) {
-                stopped = true;
-                break;
-            }
-            expand(node.field, pair, children);
-            const std::uint32_t threshold = fire_any ? 1 : worth_firing(node.field, config.fire_score);
-            for (std::size_t i = 0; i < children.count; ++i) {
-                const Child& child = children.items[i];
-                ++nodes;
-                if (child.game_over) continue;
-                if (child.chain > 0 && child.score >= threshold) {
-                    next.push_back(Node{child.field, kFiredBonus + child.score, field_hash(child.field), child.score, node.root});
-                    continue;
+    // One future: the beam from the quiet first moves over the visible pairs, then pairs drawn
+    // for future `q`. Returns each first move's value in it.
+    RootValues search_future(unsigned q, const std::vector<Node>& roots, const RootValues& now, std::uint64_t& nodes,
+                             unsigned& reached) const {
+        RootValues fired = now;
+        RootValues leaf{};
+        leaf.fill(kMissing);
+        SplitMix64 sampler(derive_seed(derive_seed(config_.seed, turn_), q));
+        const auto colors = game_.sequence().colors();
+        const auto draw_color = [&] {
+            return colors.empty() ? kGameColors[sampler.below(4)] : colors[sampler.below(colors.size())];
+        };
+        std::vector<Node> beam(roots), next;
+        const std::size_t level_room = static_cast<std::size_t>(std::min(width_, 4096u)) * kNumMoves;
+        next.reserve(level_room);
+        keep_best(beam);
+        Children children;
+        for (unsigned level = 1; level < depth_ && !out_of_budget(nodes); ++level) {
+            const GamePair pair = level <= game_.visible() ? game_.next_pair(level - 1) : GamePair{draw_color(), draw_color()};
+            next.clear();
+            bool stopped = false;
+            for (const Node& node : beam) {
+                if (out_of_budget(nodes)) {
+                    stopped = true;
+                    break;
                 }
-                const double value = evaluate_position(child.field, max_added) - (child.chain > 0 ? kSmallFireCost : 0.0);
-                next.push_back(Node{child.field, value, field_hash(child.field), 0, node.root});
+                expand(node.field, pair, children);
+                for (std::size_t i = 0; i < children.count; ++i) {
+                    const Child& child = children.items[i];
+                    ++nodes;
+                    if (child.game_over) continue;
+                    if (child.chain > 0) {
+                        double& best = fired[node.root];
+                        best = std::max(best, fired_value(child.score, level, node.field));
+                    }
+                    const double value = evaluate_position(child.field, max_added_, config_.weights) - move_cost(node.field, child);
+                    next.push_back(Node{child.field, value, field_hash(child.field), node.root});
+                }
             }
+            if (next.empty() || stopped) break;
+            keep_best(next);
+            beam.swap(next);
+            reached = level + 1;
         }
-        if (next.empty() || stopped) break;
-        keep_best(next);
-        beam.swap(next);
-        if (stats != nullptr) stats->depth_reached = level + 1;
+        // The last full level's leaves: their evaluation stands for what the move builds.
+        const double ended = game_ends_within_horizon() ? kEndedLeafCost : 0.0;
+        for (const Node& node : beam) leaf[node.root] = std::max(leaf[node.root], node.value - ended);
+        RootValues values{};
+        for (std::size_t move = 0; move < kNumMoves; ++move) values[move] = std::max(fired[move], leaf[move]);
+        return values;
     }
-    if (stats != nullptr) stats->nodes = nodes;
-    // On the game's last placements a path that cannot fire any more is worth nothing: fire now.
-    if (beam.front().fired == 0 && best_fire_move >= 0 && config.end_turn != ~std::uint64_t{0} && turn + depth >= config.end_turn) {
-        return best_fire_move;
-    }
-    return beam.front().root;
+
+    const Game& game_;
+    const BeamConfig& config_;
+    Clock::time_point started_;
+    unsigned width_;
+    unsigned max_added_;
+    std::uint64_t turn_;
+    unsigned depth_ = 1;
+    unsigned queues_ = 1;
+    std::uint64_t queue_budget_ = 0;
+};
+
+}  // namespace
+
+int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stats) {
+    return Search(game, config).choose(stats);
 }
 
 }  // namespace velmo

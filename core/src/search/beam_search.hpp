@@ -1,31 +1,95 @@
-// A beam-search player. The beam runs over the pairs the player can see (the current one and
-// the game's visible next pairs) and, past them, pairs drawn from the project's SplitMix64
-// seeded by (seed, turn), so a choice depends only on the configuration and the game. Quiet
-// positions are scored by their best potential chain (detect with up to `max_added` puyos) plus
-// the field's shape (a U-shaped height profile with the spawn column low, links of same colours,
-// nothing in the 13th and 14th rows). A path that fires a chain worth `fire_score` or more ends
-// there, valued at that chain; smaller chains are wasted material and are not searched, except
-// when the player must fire (near the top, or no quiet move survives), from `last_turn` on, or
-// on the last placements before `end_turn`, the game's length, past which nothing is searched.
+// The beam-search player. From each first move (a "root") the beam runs over the pairs the
+// player can see (the current one and the game's visible next pairs) and, past them, over
+// `queues` futures of pairs drawn from the project's SplitMix64 seeded by (seed, turn, queue),
+// so a choice depends only on the configuration and the game.
+//
+// The evaluation only decides which positions stay in the beam. The first move is chosen by what
+// its subtree reaches: the best chain fired anywhere below it within the horizon (a chain on
+// sampled pairs discounted by level, one worth `fire_score` or more above every quiet outcome)
+// and the evaluation of its best quiet leaf, averaged over the futures. Firing now is simply the
+// root whose own chain beats everything its siblings reach.
+//
+// A quiet position is valued by its potential chains (detect with up to `max_added` puyos), by
+// length more than score, with the trigger's height and the room beside it; the links of two and
+// three left once that chain has fired; how far the left of the field matches a few chain bases
+// with consistent colours; and costs for wells, bumps, the spawn column's height and puyos in the
+// 13th and 14th rows. Moves pay for a split pair and, per puyo, for popping small chains. The
+// weights change with the stage of the game (by puyo count).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "../game/game.hpp"
-#include "../game/interrupt.hpp"
 
 namespace velmo {
 
+// The evaluation's weights, per feature (points per unit). Stage multipliers scale the chain
+// and shape groups: the build stage (few puyos) favours shape, the end stage the chain.
+struct EvalWeights {
+    double chain = 2500;           // per link of the best potential chain
+    double chain_squared = 300;    // per link squared
+    double score = 0.25;           // per point of its score
+    double added = 900;            // per puyo the potential chain needs
+    double trigger_height = 120;   // per row the trigger sits above the bottom (extendable below)
+    double trigger_room = 60;      // per empty cell beside the trigger column, up to the 12th row
+    double link2 = 90;             // per group of two left after the potential chain
+    double link3 = 260;            // per group of three left after it
+    double template_match = 220;   // per satisfied template pair (colours equal or different as it wants)
+    double well = 350;             // per row of a column two or more below both neighbours
+    double bump = 90;              // per row of height step past one between neighbours
+    double profile = 120;          // per squared row off the U-shaped profile
+    double hidden = 900;           // per puyo in the 13th and 14th rows
+    double split = 150;            // per pair placed on unequal heights (a split)
+    double popped = 450;           // per puyo popped in a chain too small to fire
+    // Puyo counts that bound the stages, and the multipliers of the chain terms in each.
+    double build_end = 30, end_start = 56;
+    double build_chain = 0.8, end_chain = 1.3;
+};
+
+// The weights by name, for the bindings and the tuner.
+struct EvalWeightField {
+    const char* name;
+    double EvalWeights::*member;
+};
+inline constexpr EvalWeightField kEvalWeightFields[] = {
+    {"chain", &EvalWeights::chain},
+    {"chain_squared", &EvalWeights::chain_squared},
+    {"score", &EvalWeights::score},
+    {"added", &EvalWeights::added},
+    {"trigger_height", &EvalWeights::trigger_height},
+    {"trigger_room", &EvalWeights::trigger_room},
+    {"link2", &EvalWeights::link2},
+    {"link3", &EvalWeights::link3},
+    {"template_match", &EvalWeights::template_match},
+    {"well", &EvalWeights::well},
+    {"bump", &EvalWeights::bump},
+    {"profile", &EvalWeights::profile},
+    {"hidden", &EvalWeights::hidden},
+    {"split", &EvalWeights::split},
+    {"popped", &EvalWeights::popped},
+    {"build_end", &EvalWeights::build_end},
+    {"end_start", &EvalWeights::end_start},
+    {"build_chain", &EvalWeights::build_chain},
+    {"end_chain", &EvalWeights::end_chain},
+};
+
 struct BeamConfig {
     unsigned width = 64;
-    unsigned depth = 4;  // pairs searched, the current one included
+    unsigned depth = 12;  // pairs searched, the current one included
     std::uint64_t seed = 0;
-    std::uint64_t node_budget = 0;  // children evaluated per move; 0: no limit
+    std::uint64_t node_budget = 0;  // children evaluated per move, all futures together; 0: no limit
     double time_budget_ms = 0;      // per move; 0: no limit (a time limit makes the choice machine-dependent)
-    std::uint32_t fire_score = 80000;
+    std::uint32_t fire_score = 90000;
     std::uint64_t last_turn = ~std::uint64_t{0};
     std::uint64_t end_turn = ~std::uint64_t{0};  // the turn no placement reaches (a game of 54 placements: 54)
     unsigned max_added = 2;                      // puyos added by the potential-chain evaluation
+    unsigned queues = 2;                         // futures of sampled pairs searched (each a beam of `width`)
+    unsigned threads = 1;                        // the futures are shared among this many threads
+    double discount = 0.97;                      // per sampled level, on a chain fired that deep
+    EvalWeights weights{};
+    // Set from another thread to stop the search: the move is then chosen from what was searched.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 struct BeamStats {
@@ -33,11 +97,27 @@ struct BeamStats {
     unsigned depth_reached = 0;
 };
 
-// The chosen move, or -1 when the game has no legal move. Asks `stop` between expansions and
-// throws Interrupted when it says stop.
-int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stats = nullptr, const StopCheck& stop = {});
+// The chosen move, or -1 when the game has no legal move.
+int beam_search_move(const Game& game, const BeamConfig& config, BeamStats* stats = nullptr);
 
 // The evaluation of a quiet position, in points (for tests and tuning).
-double evaluate_position(const BitField& field, unsigned max_added = 2);
+double evaluate_position(const BitField& field, unsigned max_added = 2, const EvalWeights& weights = {});
+
+// The evaluation's features one by one, unweighted (for tests and tuning).
+struct EvalFeatures {
+    unsigned chain = 0;           // links of the best potential chain (by value), 0 when none
+    std::uint32_t score = 0;      // its score
+    unsigned added = 0;           // puyos it needs
+    unsigned trigger_height = 0;  // the trigger column's height before the added puyos
+    unsigned trigger_room = 0;    // empty cells up to the 12th row in the columns beside the trigger
+    unsigned link2 = 0;           // groups of exactly two left after the potential chain fires
+    unsigned link3 = 0;           // groups of exactly three left after it
+    int template_match = 0;       // template pairs satisfied minus pairs broken (the best template)
+    unsigned wells = 0;           // rows of wells
+    unsigned bumps = 0;           // rows of steps past one
+    double profile = 0;           // squared distance to the U-shaped profile
+    unsigned hidden = 0;          // puyos in the 13th and 14th rows
+};
+EvalFeatures evaluate_features(const BitField& field, unsigned max_added = 2, const EvalWeights& weights = {});
 
 }  // namespace velmo

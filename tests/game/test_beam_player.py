@@ -1,0 +1,166 @@
+"""The beam player: its evaluation's features on hand-built fields, its choice of the first move by
+the chains reached, futures and threads, budgets, Ctrl-C, presets and its reading of the ojama."""
+
+import _thread
+import threading
+
+import pytest
+import velmo
+
+import velmo_game
+from velmo_game.players import PRESETS, BeamSearch
+from velmo_game.search import evaluate_features, expand
+
+P = velmo.Pair
+# Stairs (R, then B, then Y): one more R in the first column fires three links.
+STAIRS = ["_BY___", "_BY___", "RBY___", "RRBY__"]
+# The same with the last step's colour broken (G where Y belongs): two links.
+BROKEN_STAIRS = ["_BY___", "_BY___", "RBY___", "RRBG__"]
+# A GTR-style base at the left (R fires into B) and the same with B and Y mixed.
+BASE = ["B_____", "RRB___", "RBB___"]
+MIXED_BASE = ["B_____", "RRY___", "RBB___"]
+# Alternating colours 13 high in the first column: one puyo in the 13th row.
+TALL = ["R_____", "B_____", "Y_____", "G_____"] * 3 + ["R_____"]
+
+
+def features(rows, max_added=2):
+    return evaluate_features(velmo.Field.from_str_array(rows), max_added=max_added)
+
+
+@pytest.mark.parametrize(
+    ("rows", "max_added", "expected"),
+    [
+        (STAIRS, 2, {"chain": 3, "added": 1, "trigger_height": 2, "trigger_room": 8, "wells": 1, "bumps": 3}),
+        (BROKEN_STAIRS, 2, {"chain": 2, "added": 1}),
+        (["B_G___", "B_G___"], 1, {"chain": 0, "link2": 2, "link3": 0}),  # two puyos short: nothing fires
+        (["R_B___", "R_B___", "R_B___"], 1, {"chain": 1, "link2": 0, "link3": 1}),  # the triple left over
+        (["R_R___", "B_B___", "R_R___", "B_B___"], 1, {"wells": 3, "bumps": 9}),
+        (TALL, 1, {"hidden": 1, "chain": 0}),
+    ],
+    ids=["stairs", "broken-stairs", "pairs", "triples", "well", "13th-row"],
+)
+def test_features_of_hand_built_fields(rows, max_added, expected):
+    found = features(rows, max_added)
+    assert {name: found[name] for name in expected} == expected
+
+
+@pytest.mark.parametrize(("good", "bad"), [(STAIRS, BROKEN_STAIRS), (BASE, MIXED_BASE)], ids=["stairs", "base"])
+def test_templates_want_consistent_colours(good, bad):
+    assert features(good)["template_match"] > features(bad)["template_match"]
+    assert features(good)["value"] > features(bad)["value"]
+
+
+def test_a_longer_chain_outweighs_its_score_and_weights_change_the_value():
+    stairs = velmo.Field.from_str_array(STAIRS)
+    plain = evaluate_features(stairs)["value"]
+    assert evaluate_features(stairs, weights={"chain": 10_000})["value"] > plain
+    with pytest.raises(ValueError, match="unknown weight"):
+        evaluate_features(stairs, weights={"nonsense": 1.0})
+    with pytest.raises(ValueError, match="finite"):
+        evaluate_features(stairs, weights={"chain": float("nan")})
+
+
+def moves_of(player, seed=8, moves=12):
+    game = velmo_game.Game(seed)
+    chosen = []
+    while not game.is_over and game.turn < moves:
+        move = player.choose(game)
+        assert move in game.legal_moves()
+        chosen.append(move)
+        game.play(move)
+    return chosen
+
+
+@pytest.mark.parametrize("queues", [1, 3])
+def test_the_move_is_the_same_for_a_seed_whatever_the_thread_count(queues):
+    runs = [moves_of(BeamSearch(12, 5, seed=2, queues=queues, threads=threads)) for threads in (1, 2, 1)]
+    assert runs[0] == runs[1] == runs[2]
+
+
+@pytest.mark.parametrize(("budget", "queues"), [(300, 1), (600, 3)])
+def test_the_node_budget_holds_on_a_loaded_field(budget, queues):
+    game = velmo_game.Game(4)
+    while game.field.get_num_puyos() < 40:
+        game.play(BeamSearch(4, 2).choose(game))
+    player = BeamSearch(256, 12, node_budget=budget, queues=queues)
+    player.choose(game)
+    # Each future checks its share between expansions: one expansion (22 children) over it at most.
+    assert 0 < player.last_nodes <= budget + 22 * (queues + 1)
+
+
+def test_ctrl_c_stops_a_long_search():
+    player = BeamSearch(65536, 256, queues=4)  # minutes of work unless stopped
+    timer = threading.Timer(0.05, _thread.interrupt_main)
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            player.choose(velmo_game.Game(1))
+    finally:
+        timer.cancel()
+
+
+def test_the_biggest_chain_below_a_move_chooses_it():
+    """Two placements before the end: firing the stairs now (1,060) loses to the quiet move whose
+    next pair fires more (1,500), which the player finds and then fires."""
+    game = velmo_game.Game(field=velmo.Field.from_str_array(STAIRS), sequence=[P(4, 4), P(5, 6), P(7, 7)], visible=2)
+    player = BeamSearch(8, 3, end_turn=2)
+    first = game.play(player.choose(game))
+    second = game.play(player.choose(game))
+    assert (first.score, second.score) == (0, 1500)
+
+
+def test_presets_and_defaults():
+    assert set(PRESETS) >= {"fast", "default", "strong", "legacy"}
+    defaults = BeamSearch.defaults()
+    assert BeamSearch().width == defaults["width"] and BeamSearch().depth == defaults["depth"]
+    strong = BeamSearch.preset("strong", seed=5)
+    assert strong.width > BeamSearch().width and strong.seed == 5
+    assert moves_of(BeamSearch.preset("legacy", width=8, depth=2), moves=4)
+    with pytest.raises(ValueError, match="unknown preset"):
+        BeamSearch.preset("perfect")
+    with pytest.raises(ValueError):
+        BeamSearch(queues=0)
+
+
+def stairs_match(opponent_fires):
+    """Both players on the stairs; player 0 places a quiet pair, player 1 fires its stairs (or
+    not); player 0 is then due with a pair of R that fires its own."""
+    field = velmo.Field.from_str_array(STAIRS)
+    match = velmo_game.Match(0, fields=[field, field],
+                             sequences=[[P(7, 7), P(4, 4), P(5, 6)], [P(4, 4), P(7, 7), P(5, 6)]])
+
+    def away_from_the_stairs(pair, fires):
+        children = expand(field, pair)
+        for move, child, score in zip(children.moves, children.fields, children.scores):
+            if (score > 0) == fires and (fires or all(child.get_height(x) == field.get_height(x) for x in range(4))):
+                return move
+        raise AssertionError("no such move")
+
+    match.step({0: away_from_the_stairs(P(7, 7), False), 1: away_from_the_stairs(P(4, 4), opponent_fires)})
+    return match
+
+
+@pytest.mark.parametrize("opponent_fires", [True, False], ids=["attacked", "quiet"])
+def test_fires_the_chain_that_offsets_an_incoming_attack(opponent_fires):
+    match = stairs_match(opponent_fires)
+    me, them = match.players
+    assert 0 in match.to_move() and (them.ojama_in_flight > 0) == opponent_fires
+    move = BeamSearch(8, 2).choose_match(match, 0)
+    children = expand(me.field, me.current_pair)
+    score = children.scores[children.moves.index(move)]
+    if opponent_fires:
+        assert score // match.rules.target_points >= them.ojama_in_flight
+    else:
+        assert score == 0  # nothing threatens: it keeps building
+
+
+@pytest.mark.parametrize("seat", [0, 1])
+def test_both_seats_choose_legal_moves_against_greedy(seat):
+    players = {seat: BeamSearch(8, 3, queues=2), 1 - seat: velmo_game.players.GreedyPlayer()}
+    match = velmo_game.Match(3)
+    for _ in range(40):
+        if match.is_over:
+            break
+        moves = {index: players[index].choose_match(match, index) for index in match.to_move()}
+        assert all(moves[index] in match.legal_moves(index) for index in moves)
+        match.step(moves)
