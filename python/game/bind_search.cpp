@@ -2,6 +2,7 @@
 // NumPy buffers without the interpreter lock) and the field hash. The Python module
 // velmo_game.search shapes the results into named records.
 #include <nanobind/ndarray.h>
+#include <nanobind/stl/pair.h>
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +15,7 @@
 
 #include "bindings.hpp"
 #include "interop.hpp"
+#include "game/moves.hpp"
 #include "search/beam_search.hpp"
 #include "search/legacy_beam_search.hpp"
 #include "search/search.hpp"
@@ -272,6 +274,14 @@ nb::dict features_of(nb::handle field, nb::handle max_added, nb::handle weights)
 
 std::uint64_t hash_of(nb::handle field) { return velmo::field_hash(field_from_python(field, "field")); }
 
+// The field with the groups of its next chain step emptied and nothing fallen yet: pictures of a
+// chain show what vanishes before they show the fall.
+nb::object vanish_groups(nb::handle field) {
+    velmo::BitField result = field_from_python(field, "field");
+    result.vanish(nullptr);
+    return field_to_python(result);
+}
+
 }  // namespace
 
 void bind_search(nb::module_& m) {
@@ -330,6 +340,12 @@ void bind_search(nb::module_& m) {
     m.attr("BEAM_DISCOUNT") = beam.discount;
     m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),
           "The stable 64-bit hash of a field's planes.");
+    m.def("vanish_groups", &vanish_groups, "field"_a, nb::sig("def vanish_groups(field: velmo.Field) -> velmo.Field"),
+          "A copy of the field with the groups of its next chain step (and the ojama they touch) emptied, before "
+          "anything falls.");
+    m.def("death_cell", [] { return std::make_pair(velmo::kDeathColumn - 1, velmo::kDeathRow - 1); },
+          nb::sig("def death_cell() -> tuple[int, int]"),
+          "The cell whose filling ends a game, as (x, y) of velmo.Field (y = 0 is the 14th row).");
 }
 
 }  // namespace velmo_game
