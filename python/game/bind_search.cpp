@@ -3,6 +3,7 @@
 // velmo_game.search shapes the results into named records.
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/pair.h>
+#include <nanobind/stl/string.h>
 
 #include <algorithm>
 #include <atomic>
