@@ -167,7 +167,7 @@ class Clip:
     def save_mp4(self, path: str | Path, fps: int = 20) -> None:
         """An H.264 video at ``fps`` frames a second (needs imageio-ffmpeg: ``pip install imageio-ffmpeg``)."""
         try:
-            import imageio_ffmpeg  # type: ignore[import-untyped, unused-ignore]
+            import imageio_ffmpeg  # type: ignore[import-untyped, import-not-found, unused-ignore]
         except ImportError:
             raise ImportError("writing MP4 needs imageio-ffmpeg: pip install imageio-ffmpeg") from None
         width, height = self.images[0].size
