@@ -12,10 +12,6 @@
 namespace velmo {
 namespace {
 
-// Puyos on the field (of 78 cells) from which the chain the player waits for shrinks, down to any
-// chain at kFullPuyos: a full field fires what it has rather than lose.
-constexpr std::uint64_t kCrowdedPuyos = 62;
-constexpr std::uint64_t kFullPuyos = 76;
 // Added to the value of a chain the player may fire: such an outcome beats every quiet one.
 constexpr double kFiredBonus = 1e7;
 // Taken from a quiet leaf when the game ends within the horizon: only a chain fired counts then,

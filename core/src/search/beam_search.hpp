@@ -24,6 +24,12 @@
 
 namespace velmo {
 
+// Both beam players share when a crowded field lowers the chain worth firing.
+// Puyos on the field (of 78 cells) from which the chain the player waits for shrinks, down to any
+// chain at kFullPuyos: a full field fires what it has rather than lose.
+inline constexpr std::uint64_t kCrowdedPuyos = 62;
+inline constexpr std::uint64_t kFullPuyos = 76;
+
 // The evaluation's weights, per feature (points per unit). Stage multipliers scale the chain
 // and shape groups: the build stage (few puyos) favours shape, the end stage the chain.
 struct EvalWeights {

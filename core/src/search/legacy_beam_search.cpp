@@ -9,10 +9,6 @@
 namespace velmo {
 namespace {
 
-// Puyos on the field (of 78 cells) from which the chain the player waits for shrinks, down to any
-// chain at kFullPuyos: a full field fires what it has rather than lose.
-constexpr std::uint64_t kCrowdedPuyos = 62;
-constexpr std::uint64_t kFullPuyos = 76;
 // Added to the value of a path that fired a chain it may fire: such a path beats every quiet one.
 constexpr double kFiredBonus = 1e7;
 // Taken from the value of a position reached by firing a chain too small to be worth it: the
