@@ -32,12 +32,14 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}" \
 
 # The bound module's batch entry points: the same build with the Python modules.
 PY_BUILD_DIR="$BUILD_DIR-python"
-PYTHON="${PYTHON:-python}"
+# The interpreter itself, not a launcher: a shim (pyenv's is a shell script running more
+# programs) would start under the preloaded ThreadSanitizer runtime too, and crashes there.
+PYTHON="$("${PYTHON:-python}" -c 'import sys; print(sys.executable)')"
 mkdir -p "$PY_BUILD_DIR"
 cmake -S "$ROOT" -B "$PY_BUILD_DIR" "${generator[@]}" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER="$CXX_NAME" \
-    -DPython_EXECUTABLE="$(command -v "$PYTHON")" \
+    -DPython_EXECUTABLE="$PYTHON" \
     -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
     -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=thread" -DCMAKE_MODULE_LINKER_FLAGS="-fsanitize=thread" >"$PY_BUILD_DIR/configure.log" 2>&1 ||
     { cat "$PY_BUILD_DIR/configure.log" >&2; exit 1; }
