@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 namespace velmo_game {
@@ -33,7 +36,12 @@ public:
     nb::object zeros(std::initializer_list<std::size_t> shape) {
         std::size_t count = 1;
         for (const std::size_t extent : shape) count *= extent;
-        auto memory = std::make_shared<T[]>(count > 0 ? count : 1);  // value-initialised: zeros
+        // calloc: a large batch's pages are zeroed by the system as they are first touched,
+        // inside the batch's first reset, which Ctrl-C can stop, not in one long memset here.
+        static_assert(std::is_trivial_v<T>, "calloc's zero bytes must be the values' zeros");
+        T* const raw = static_cast<T*>(std::calloc(count > 0 ? count : 1, sizeof(T)));
+        if (raw == nullptr) throw std::bad_alloc();
+        std::shared_ptr<T[]> memory(raw, [](T* p) noexcept { std::free(p); });
         auto keep = std::make_unique<std::shared_ptr<T[]>>(memory);
         nb::capsule owner(keep.get(), [](void* p) noexcept { delete static_cast<std::shared_ptr<T[]>*>(p); });
         keep.release();  // the capsule deletes it from here on

@@ -177,10 +177,10 @@ bool run_stoppable(WorkerPool& pool, std::size_t count, const std::function<void
 }
 
 GameBatch::GameBatch(const BatchConfig& config, const BatchOutputs& outputs, const StopCheck& stop)
-    : config_(config), out_(outputs), games_(config.num_envs), episodes_(config.num_envs, 0),
+    : config_(config), out_(outputs), episodes_(config.num_envs, 0),
       waiting_(config.num_envs, 0), masks_(config.num_envs, 0), samplers_(config.num_envs, 0),
       pool_(std::max(1u, config.num_threads)) {
-    if (!reset(config.seed, stop)) throw Interrupted{};
+    if (!fill_stoppable(games_, config.num_envs, Game{}, stop) || !reset(config.seed, stop)) throw Interrupted{};
 }
 
 // Apart from the games' own seeds, derive_seed(seed, i), so that the sampler of a game never

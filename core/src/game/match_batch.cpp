@@ -27,10 +27,10 @@ float outcome_reward(const Match& match, unsigned p) {
 
 MatchBatch::MatchBatch(const MatchBatchConfig& config, const MatchBatchOutputs& outputs, const StopCheck& stop)
     : config_(config), out_(outputs),
-      matches_(config.batch.num_envs, seeded_match(config.batch.seed, config.batch.colors, config.rules, config.timing)),
       legal_(config.batch.num_envs), episodes_(config.batch.num_envs, 0), waiting_(config.batch.num_envs, 0),
       pool_(std::max(1u, config.batch.num_threads)) {
-    if (!reset(config.batch.seed, stop)) throw Interrupted{};
+    const Match first = seeded_match(config.batch.seed, config.batch.colors, config.rules, config.timing);
+    if (!fill_stoppable(matches_, config.batch.num_envs, first, stop) || !reset(config.batch.seed, stop)) throw Interrupted{};
 }
 
 Match MatchBatch::seeded_match(std::uint64_t seed, unsigned colors, const Rules& rules, const Timing& timing) {
