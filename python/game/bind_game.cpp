@@ -222,8 +222,8 @@ void bind_game(nb::module_& m) {
         "``clone()``, ``copy.copy``, ``copy.deepcopy`` and ``pickle`` give games that play on\n"
         "identically.")
         .def("__init__",
-             [](Game* self, nb::handle seed, nb::handle colors, nb::handle visible, nb::handle field, nb::handle sequence) {
-                 new (self) Game(make_game(seed, colors, visible, field, sequence));
+             [](Unmade<Game> self, nb::handle seed, nb::handle colors, nb::handle visible, nb::handle field, nb::handle sequence) {
+                 new (self.place()) Game(make_game(seed, colors, visible, field, sequence));
              },
              "seed"_a = 0, nb::kw_only(), "colors"_a = 4, "visible"_a = 2, "field"_a = nb::none(), "sequence"_a = nb::none(),
              nb::sig("def __init__(self, seed: int = 0, *, colors: int = 4, visible: int = 2, field: velmo.Field | None = None, "
@@ -276,7 +276,7 @@ void bind_game(nb::module_& m) {
              nb::sig("def __getstate__(self) -> tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool, bool]"),
              "The pickle state: (version, field state, sequence state, visible, turn, score, is_over,\n"
              "all_clear).")
-        .def("__setstate__", [](Game* self, nb::handle state) { new (self) Game(parse_state("Game", [&] { return game_from_state(state); })); }, "state"_a,
+        .def("__setstate__", [](Unmade<Game> self, nb::handle state) { new (self.place()) Game(parse_state("Game", [&] { return game_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, bytes, tuple[str, int, int, bytes], int, int, int, bool, bool], /) -> None"),
              "Restore a pickled game (ValueError for a state that is not one; a state of version 1,\n"
              "written before the all-clear bonus, restores with no bonus held).")
@@ -290,8 +290,8 @@ void bind_game(nb::module_& m) {
     nb::class_<ObservationBuffer>(m, "ObservationBuffer",
         "Read-only arrays that ``fill`` rewrites in place with a game's observation and legal\n"
         "moves: what a single-game environment copies out on each step.")
-        .def("__init__", [](ObservationBuffer* self, nb::handle visible) {
-                 new (self) ObservationBuffer(static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs)));
+        .def("__init__", [](Unmade<ObservationBuffer> self, nb::handle visible) {
+                 new (self.place()) ObservationBuffer(static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs)));
              }, "visible"_a = 2, nb::sig("def __init__(self, visible: int = 2) -> None"),
              "Arrays for games that show ``visible`` next pairs.")
         .def("__repr__", [](const ObservationBuffer& b) { return "ObservationBuffer(" + std::to_string(b.visible()) + ")"; })

@@ -202,9 +202,9 @@ void bind_rules(nb::module_& m) {
         "The rules of a match; the defaults are the arcade's versus rule.\n\n"
         "A frozen value: compare with ``==``, hash, copy and pickle it.")
         .def("__init__",
-             [](Rules* self, nb::handle target_points, nb::handle all_clear_bonus, nb::handle max_ojama_per_fall,
+             [](Unmade<Rules> self, nb::handle target_points, nb::handle all_clear_bonus, nb::handle max_ojama_per_fall,
                 nb::handle offsetting, nb::handle frame_limit, nb::handle margin_time, nb::handle margin_interval) {
-                 new (self) Rules(make_rules(target_points, all_clear_bonus, max_ojama_per_fall, offsetting, frame_limit, margin_time,
+                 new (self.place()) Rules(make_rules(target_points, all_clear_bonus, max_ojama_per_fall, offsetting, frame_limit, margin_time,
                                              margin_interval));
              },
              nb::kw_only(), "target_points"_a = defaults.target_points, "all_clear_bonus"_a = defaults.all_clear_bonus,
@@ -254,7 +254,7 @@ void bind_rules(nb::module_& m) {
              nb::sig("def __deepcopy__(self, memo: dict[int, object], /) -> Rules"), "A copy.")
         .def("__getstate__", &rules_state, nb::sig("def __getstate__(self) -> tuple[int, int, int, bool, int | None, int | None, int]"),
              "The pickle state: the values in constructor order.")
-        .def("__setstate__", [](Rules* self, nb::handle state) { new (self) Rules(parse_state("Rules", [&] { return rules_from_state(state); })); }, "state"_a,
+        .def("__setstate__", [](Unmade<Rules> self, nb::handle state) { new (self.place()) Rules(parse_state("Rules", [&] { return rules_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, int, int, bool, int | None, int | None, int], /) -> None"),
              "Restore pickled rules (ValueError for a state that is not one).");
     nb::list table;
@@ -286,10 +286,10 @@ void bind_timing(nb::module_& m) {
         "measurements of the arcade's timing: approximate, and meant to be replaced at will.\n\n"
         "A frozen value: compare with ``==``, hash, copy and pickle it.")
         .def("__init__",
-             [](Timing* self, nb::handle spawn_delay, nb::handle move_frames, nb::handle drop_frames_per_row, nb::handle landing_frames,
+             [](Unmade<Timing> self, nb::handle spawn_delay, nb::handle move_frames, nb::handle drop_frames_per_row, nb::handle landing_frames,
                 nb::handle slow_fall_frames, nb::handle vanish_frames, nb::handle chain_fall_frames_per_row,
                 nb::handle chain_landing_frames, nb::handle ojama_landing_thresholds, nb::handle ojama_landing_frames) {
-                 new (self) Timing(make_timing(spawn_delay, move_frames, drop_frames_per_row, landing_frames, slow_fall_frames,
+                 new (self.place()) Timing(make_timing(spawn_delay, move_frames, drop_frames_per_row, landing_frames, slow_fall_frames,
                                                vanish_frames, chain_fall_frames_per_row, chain_landing_frames,
                                                ojama_landing_thresholds, ojama_landing_frames));
              },
@@ -355,7 +355,7 @@ void bind_timing(nb::module_& m) {
              nb::sig("def __getstate__(self) -> tuple[int, tuple[int, ...], int, int, tuple[int, ...], int, int, int, "
                      "tuple[int, ...], tuple[int, ...]]"),
              "The pickle state: the values in constructor order.")
-        .def("__setstate__", [](Timing* self, nb::handle state) { new (self) Timing(parse_state("Timing", [&] { return timing_from_state(state); })); }, "state"_a,
+        .def("__setstate__", [](Unmade<Timing> self, nb::handle state) { new (self.place()) Timing(parse_state("Timing", [&] { return timing_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, tuple[int, ...], int, int, tuple[int, ...], int, int, int, "
                      "tuple[int, ...], tuple[int, ...]], /) -> None"),
              "Restore a pickled timing (ValueError for a state that is not one).");
@@ -756,9 +756,9 @@ void bind_match(nb::module_& m) {
         "next decision and returns a ``StepResult``. A match is a plain value: ``clone()``,\n"
         "``copy``, ``deepcopy`` and ``pickle`` reproduce it exactly.")
         .def("__init__",
-             [](PyMatch* self, nb::handle seed, nb::handle rules, nb::handle timing, nb::handle fields, nb::handle sequences,
+             [](Unmade<PyMatch> self, nb::handle seed, nb::handle rules, nb::handle timing, nb::handle fields, nb::handle sequences,
                 nb::handle colors, nb::handle visible) {
-                 new (self) PyMatch(make_match(seed, rules, timing, fields, sequences, colors, visible));
+                 new (self.place()) PyMatch(make_match(seed, rules, timing, fields, sequences, colors, visible));
              },
              "seed"_a = 0, nb::kw_only(), "rules"_a.none() = nb::none(), "timing"_a.none() = nb::none(),
              "fields"_a.none() = nb::none(), "sequences"_a.none() = nb::none(), "colors"_a = 4, "visible"_a = 2,
@@ -822,7 +822,7 @@ void bind_match(nb::module_& m) {
                      "tuple[tuple[object, ...], tuple[object, ...]]]"),
              "The pickle state: (version, rules, timing, visible, frame, is_over, winner, ojama\n"
              "generator state, the two players' states).")
-        .def("__setstate__", [](PyMatch* self, nb::handle state) { new (self) PyMatch(parse_state("Match", [&] { return match_from_state(state); })); }, "state"_a,
+        .def("__setstate__", [](Unmade<PyMatch> self, nb::handle state) { new (self.place()) PyMatch(parse_state("Match", [&] { return match_from_state(state); })); }, "state"_a,
              nb::sig("def __setstate__(self, state: tuple[int, tuple[object, ...], tuple[object, ...], int, int, bool, int | None, int, "
                      "tuple[tuple[object, ...], tuple[object, ...]]], /) -> None"),
              "Restore a pickled match (ValueError for a state that is not one).")

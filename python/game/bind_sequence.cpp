@@ -157,8 +157,8 @@ void bind_sequence(nb::module_& m) {
         "gives the same pairs on every machine and Python version. ``seq[i]`` is a\n"
         "``velmo.Pair``; sequences compare with ``==``, copy and pickle.")
         .def("__init__",
-             [](PairSequence* self, nb::handle seed, nb::handle colors, const std::string& kind) {
-                 new (self) PairSequence(make_seeded(seed, colors, kind));
+             [](Unmade<PairSequence> self, nb::handle seed, nb::handle colors, const std::string& kind) {
+                 new (self.place()) PairSequence(make_seeded(seed, colors, kind));
              },
              "seed"_a, nb::kw_only(), "colors"_a = 4, "kind"_a = "balanced",
              nb::sig("def __init__(self, seed: int, *, colors: int = 4, kind: typing.Literal['balanced', 'uniform'] = 'balanced') -> None"),
@@ -208,7 +208,7 @@ void bind_sequence(nb::module_& m) {
              nb::sig("def __deepcopy__(self, memo: dict[int, object], /) -> PairSequence"), "A copy (sequences are values).")
         .def("__getstate__", &sequence_state, nb::sig("def __getstate__(self) -> tuple[str, int, int, bytes]"),
              "The pickle state: (kind, colors, seed, pairs), the pairs as bytes for given pairs only.")
-        .def("__setstate__", [](PairSequence* self, nb::handle state) { new (self) PairSequence(parse_state("PairSequence", [&] { return sequence_from_state(state); })); },
+        .def("__setstate__", [](Unmade<PairSequence> self, nb::handle state) { new (self.place()) PairSequence(parse_state("PairSequence", [&] { return sequence_from_state(state); })); },
              "state"_a, nb::sig("def __setstate__(self, state: tuple[str, int, int, bytes], /) -> None"),
              "Restore a pickled sequence (ValueError for a state that is not one).");
     m.attr("PairSequence").attr("__hash__") = nb::none();

@@ -212,9 +212,10 @@ velmo::IllegalPolicy illegal_from_name(const std::string& name) {
     raise_value_error("illegal must be 'substitute' or 'raise', not '" + name + "'");
 }
 
-void make_vec_game(VecGame* self, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
+void make_vec_game(Unmade<VecGame> self, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
                    const std::string& autoreset, nb::handle max_steps, bool versus, nb::handle rules, nb::handle timing,
                    const std::string& illegal, double illegal_penalty) {
+    VecGame* const place = self.place();
     const auto n = static_cast<std::size_t>(int_in_range(num_envs, "num_envs", 1, 1 << 24));
     const auto s = seed_from_python(seed, "seed");
     const unsigned threads = num_threads.is_none() ? default_threads()
@@ -231,11 +232,11 @@ void make_vec_game(VecGame* self, nb::handle num_envs, nb::handle seed, nb::hand
     const auto penalty = static_cast<float>(illegal_penalty);
     if (versus) {
         const velmo::BatchConfig base{n, s, c, v, threads, mode, limit, policy, penalty};
-        new (self) VecGame(std::make_unique<VersusVec>(versus_config(base, rules, timing)));
+        new (place) VecGame(std::make_unique<VersusVec>(versus_config(base, rules, timing)));
         return;
     }
     if (!rules.is_none() || !timing.is_none()) raise_value_error("rules and timing apply to batches of matches only (versus=True)");
-    new (self) VecGame(n, s, c, v, threads, mode, limit, policy, penalty);
+    new (place) VecGame(n, s, c, v, threads, mode, limit, policy, penalty);
 }
 
 }  // namespace

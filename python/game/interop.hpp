@@ -55,6 +55,27 @@ auto parse_state(const char* type_name, Parse&& parse) -> decltype(parse()) {
     }
 }
 
+// The object a constructor (`__init__`, `__setstate__`) fills. Python can call either again on a
+// live object; nanobind's own `self` conversion then refuses it and the caller only reads that
+// the arguments do not fit, so this one takes any instance and place() says what happened.
+template <class T>
+class Unmade {
+public:
+    Unmade() = default;
+    explicit Unmade(nb::handle self) : self_(self) {}
+
+    // Where to build the value; TypeError, before anything is read, on an object already made.
+    [[nodiscard]] T* place() const {
+        if (nb::inst_ready(self_)) {
+            raise_type_error(nb::cast<std::string>(self_.type().attr("__name__")) + " is already initialised; make a new one instead");
+        }
+        return nb::inst_ptr<T>(self_);
+    }
+
+private:
+    nb::handle self_;
+};
+
 // For native work run without the interpreter lock: takes the lock at most every 20 ms to run
 // the signal handlers, and says stop once one raised (Ctrl-C: KeyboardInterrupt), whose error
 // stays set for the caller to raise (nb::python_error) once it holds the lock again.
@@ -86,3 +107,20 @@ void run_interruptible(Work&& work, OnStop&& on_stop) {
 std::string hand_text(std::uint64_t move);
 
 }  // namespace velmo_game
+
+namespace nanobind::detail {
+
+// Keeps the bound class's name in the signature, so nanobind still treats the function as a
+// constructor (marks the object made when it returns).
+template <class T>
+struct type_caster<velmo_game::Unmade<T>> {
+    NB_TYPE_CASTER(velmo_game::Unmade<T>, make_caster<T>::Name)
+
+    bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+        if (!isinstance<T>(src)) return false;
+        value = velmo_game::Unmade<T>(src);
+        return true;
+    }
+};
+
+}  // namespace nanobind::detail

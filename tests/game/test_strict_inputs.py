@@ -91,6 +91,20 @@ def test_pickle_states_with_items_of_the_wrong_type_are_value_errors(cls, state)
         blank.__setstate__(state)
 
 
+@pytest.mark.parametrize("make", [lambda: vg.Game(1), lambda: vg.PairSequence(1), lambda: vg.Match(1), vg.Rules, vg.Timing,
+                                  lambda: vg.VecGame(2, num_threads=1)])
+@pytest.mark.parametrize("method", ["__init__", "__setstate__"])
+def test_constructing_a_live_object_again_is_refused_and_changes_nothing(make, method):
+    live = make()
+    if not hasattr(live, method):
+        pytest.skip("no pickle state")
+    before = repr(live)
+    arguments = (live.__getstate__(),) if method == "__setstate__" else (() if isinstance(live, (vg.Rules, vg.Timing)) else (2,))
+    with pytest.raises(TypeError, match=f"^{type(live).__name__} is already initialised"):
+        getattr(live, method)(*arguments)
+    assert repr(live) == before
+
+
 @pytest.mark.parametrize("versus", [False, True])
 def test_a_callback_re_entering_the_batch_is_told_so(versus):
     batch = vg.VecGame(2, num_threads=1, versus=versus)
