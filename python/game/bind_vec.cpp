@@ -15,6 +15,7 @@
 
 #include "bindings.hpp"
 #include "game/batch.hpp"
+#include "game/random.hpp"
 #include "interop.hpp"
 #include "vec_actions.hpp"
 #include "numpy_buffers.hpp"
@@ -53,7 +54,7 @@ public:
         reward_ = owned_.zeros<float>({n});
         terminated_ = owned_.zeros<bool>({n});
         truncated_ = owned_.zeros<bool>({n});
-        mask_ = owned_.zeros<bool>({n, velmo::kNumMoves});
+        mask_ = owned_.zeros<std::int8_t>({n, velmo::kNumMoves});  // int8, as every mask of the package
         chain_ = owned_.zeros<std::int32_t>({n});
         score_ = owned_.zeros<std::int64_t>({n});
         steps_ = owned_.zeros<std::int64_t>({n});
@@ -241,6 +242,16 @@ void make_vec_game(VecGame* self, nb::handle num_envs, nb::handle seed, nb::hand
 }  // namespace
 
 void bind_vec(nb::module_& m) {
+    m.def("episode_seed",
+          [](nb::handle seed, nb::handle copy, nb::handle episode) {
+              return velmo::episode_seed(seed_from_python(seed, "seed"), seed_from_python(copy, "copy"), seed_from_python(episode, "episode"));
+          },
+          "seed"_a, "copy"_a = 0, "episode"_a = 0,
+          nb::sig("def episode_seed(seed: int, copy: int = 0, episode: int = 0) -> int"),
+          "The seed of episode ``episode`` (from 0) of environment copy ``copy`` run under ``seed``:\n"
+          "every environment of the package plays ``Game(episode_seed(seed, copy, episode))`` (a\n"
+          "versus one ``Match(...)`` of it). A single environment is copy 0; a batch's game ``i``\n"
+          "is copy ``i``. Copies seeded ``s, s + 1, ...`` never share a game.");
     nb::class_<VecGame>(m, "VecGame",
         "A batch of one-player games, or of two-player matches, stepped together in native code\n"
         "without the interpreter lock.\n\n"
@@ -326,7 +337,8 @@ void bind_vec(nb::module_& m) {
         .def_prop_ro("truncated", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.truncated_; }); }, nb::sig("def truncated(self) -> numpy.ndarray"),
                      "(N,) bool: cut at ``max_steps`` (versus: or undecided at the rules' frame limit).")
         .def_prop_ro("action_masks", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.mask_; }); }, nb::sig("def action_masks(self) -> numpy.ndarray"),
-                     "(N, 22) bool: the legal moves (all True for a game waiting for its reset).\n"
+                     "(N, 22) int8: 1 for the legal moves (all 1 for a game waiting for its reset, whose\n"
+                     "action is ignored). "
                      "Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).")
         .def_prop_ro("chain", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.chain_; }); }, nb::sig("def chain(self) -> numpy.ndarray"),
                      "(N,) int32: the chain of the last move; versus (N, 2), 0 for a player who waited.")

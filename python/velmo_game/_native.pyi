@@ -200,8 +200,8 @@ class Game:
     def legal_moves(self) -> list[int]:
         """The legal moves, ascending (empty once the game is over)."""
 
-    def action_mask(self) -> numpy.typing.NDArray[numpy.bool_]:
-        """A ``(22,)`` bool array: True where the move is legal."""
+    def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
+        """A ``(22,)`` int8 array: 1 where the move is legal."""
 
     def is_legal(self, move: int) -> bool:
         """Whether ``move`` is legal now (ValueError for a move outside 0..21)."""
@@ -282,6 +282,14 @@ class ObservationBuffer:
     @property
     def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
         """``(22,)`` int8: 1 where the move is legal."""
+
+def episode_seed(seed: int, copy: int = 0, episode: int = 0) -> int:
+    """
+    The seed of episode ``episode`` (from 0) of environment copy ``copy`` run under ``seed``:
+    every environment of the package plays ``Game(episode_seed(seed, copy, episode))`` (a
+    versus one ``Match(...)`` of it). A single environment is copy 0; a batch's game ``i``
+    is copy ``i``. Copies seeded ``s, s + 1, ...`` never share a game.
+    """
 
 class VecGame:
     """
@@ -422,8 +430,8 @@ class VecGame:
     @property
     def action_masks(self) -> numpy.ndarray:
         """
-        (N, 22) bool: the legal moves (all True for a game waiting for its reset).
-        Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).
+        (N, 22) int8: 1 for the legal moves (all 1 for a game waiting for its reset, whose
+        action is ignored). Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).
         """
 
     @property
@@ -848,9 +856,9 @@ class MatchPlayer:
     def legal_moves(self) -> list[int]:
         """The legal moves now, ascending (empty unless the player is due)."""
 
-    def action_mask(self) -> numpy.typing.NDArray[numpy.bool_]:
+    def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
         """
-        A ``(22,)`` bool array: True where the move is legal now (all False unless due).
+        A ``(22,)`` int8 array: 1 where the move is legal now (all 0 unless due).
         """
 
     def __repr__(self) -> str: ...

@@ -21,8 +21,10 @@ from typing import Any, Callable, Literal, Union
 
 import numpy as np
 import numpy.typing as npt
+from gymnasium import spaces
 
 from velmo_game._native import Game, Match, Rules, Timing
+from velmo_game.envs.options import ObservationForm
 from velmo_game.players import SplitMix64
 
 WAIT = 22
@@ -84,6 +86,31 @@ def player_observation(match: Match, player: int) -> dict[str, npt.NDArray[Any]]
         "opponent_pairs": observation["opponent_pairs"],
         "pending_ojama": observation["pending_ojama"],
     }
+
+
+def view_space(form: ObservationForm) -> spaces.Dict:
+    """The space of ``view``: both fields and pairs in ``form``, the pending ojama (own first)."""
+    return spaces.Dict(
+        {
+            "field": form.field_space,
+            "pairs": form.pairs_space,
+            "opponent_field": form.field_space,
+            "opponent_pairs": form.pairs_space,
+            "pending_ojama": spaces.Box(0, np.iinfo(np.uint32).max, shape=(2,), dtype=np.uint32),
+        }
+    )
+
+
+def view(match: Match, player: int, form: ObservationForm) -> dict[str, npt.NDArray[Any]]:
+    """``player_observation`` in ``form``."""
+    observation = player_observation(match, player)
+    if form.is_ids:
+        return observation
+    for key in ("field", "opponent_field"):
+        observation[key] = form.field(observation[key])
+    for key in ("pairs", "opponent_pairs"):
+        observation[key] = form.pairs(observation[key])
+    return observation
 
 
 def action_mask(match: Match, player: int) -> npt.NDArray[np.int8]:

@@ -8,12 +8,18 @@ with the opponent moving as often as it is due, until the agent must move again 
 ends.
 
 The action space is ``Discrete(22)`` (the moves of ``velmo.Hand.enumerate()``); the legal ones are
-in ``info["action_mask"]`` (``(22,)`` int8). The observation is a dict of ``field`` and
+in ``info["action_mask"]`` and from ``action_masks()`` (``(22,)`` int8; all ones on the step the match
+ends). The observation is a dict of ``field`` and
 ``opponent_field`` ``(14, 6)`` uint8, ``pairs`` and ``opponent_pairs`` ``(1 + visible, 2)`` uint8
-and ``pending_ojama`` ``(2,)`` uint32 (own first), or, with ``flatten=True``, those values in one
+and ``pending_ojama`` ``(2,)`` uint32 (own first), the fields and pairs as ``obs="ids"`` (above) or
+one-hot ``obs="planes"`` (``velmo_game.envs.options``), or, with ``flatten=True``, those values in one
 uint32 vector. Rewards: +1 for a win, -1 for a loss, 0 for a draw and every other step, minus
 ``illegal_penalty`` when an illegal action was replaced by the lowest legal move
 (``illegal="substitute"``, the default; ``illegal="raise"`` refuses it with ``ValueError``).
+
+Episode ``k`` after ``reset(seed=s)`` plays ``Match(episode_seed(s, copy, k))`` (its seed is
+``match_seed``), the rule of every environment of the package (``copy`` is 0 unless given; match ``i`` of
+``VecGame(..., versus=True)`` is copy ``i``).
 """
 
 from __future__ import annotations
@@ -26,8 +32,9 @@ import numpy.typing as npt
 from gymnasium import spaces
 
 from velmo_game import _versus
-from velmo_game._native import Match, Rules, Timing
+from velmo_game._native import Match, Rules, Timing, episode_seed
 from velmo_game._versus import Opponent, RandomOpponent
+from velmo_game.envs.options import ObservationForm, ObsName
 
 AGENT = 0
 OPPONENT = 1
@@ -46,7 +53,10 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         rules: Rules | None = None,
         timing: Timing | None = None,
         opponent: Opponent | None = None,
+        copy: int = 0,
         flatten: bool = False,
+        obs: ObsName = "ids",
+        obs_dtype: Any = np.float32,
         illegal: _versus.IllegalPolicy = "substitute",
         illegal_penalty: float = 0.1,
         render_mode: str | None = None,
@@ -58,29 +68,29 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         self._illegal: _versus.IllegalPolicy = illegal
         self._penalty = float(illegal_penalty)
         self._flatten = flatten
-        field = spaces.Box(0, 7, shape=(14, 6), dtype=np.uint8)
-        pairs = spaces.Box(0, 7, shape=(1 + visible, 2), dtype=np.uint8)
-        self._dict_space = spaces.Dict(
-            {
-                "field": field,
-                "pairs": pairs,
-                "opponent_field": field,
-                "opponent_pairs": pairs,
-                "pending_ojama": spaces.Box(0, np.iinfo(np.uint32).max, shape=(2,), dtype=np.uint32),
-            }
-        )
+        self._form = ObservationForm(obs, visible, obs_dtype)
+        self._dict_space = _versus.view_space(self._form)
         self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
         self.action_space = spaces.Discrete(22)
         self.match = self._settings.new_match(0)
-        self._next_seed = 0
+        self._copy = copy
+        self.match_seed = episode_seed(0)
+        self._seed = 0
+        self._episode = -1  # a first reset without a seed plays episode 0 of seed 0
+        self._mask = np.ones(22, dtype=np.int8)
 
     def _observation(self) -> Any:
-        observation = _versus.player_observation(self.match, AGENT)
+        observation = _versus.view(self.match, AGENT, self._form)
         return spaces.flatten(self._dict_space, observation) if self._flatten else observation
 
     def _info(self, **extra: Any) -> dict[str, Any]:
-        mask = _versus.action_mask(self.match, AGENT)[:22] if not self.match.is_over else np.zeros(22, dtype=np.int8)
-        return {"action_mask": mask, "frame": self.match.frame, **extra}
+        # Once the match is over the next action is never played: any will do.
+        self._mask = _versus.action_mask(self.match, AGENT)[:22] if not self.match.is_over else np.ones(22, dtype=np.int8)
+        return {"action_mask": self._mask.copy(), "frame": self.match.frame, **extra}
+
+    def action_masks(self) -> npt.NDArray[np.int8]:
+        """The ``(22,)`` int8 mask of the last observation (sb3-contrib's convention)."""
+        return self._mask.copy()
 
     def _run_opponent_until_agent_is_due(self) -> None:
         while not self.match.is_over and AGENT not in self.match.to_move():
@@ -89,14 +99,16 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         super().reset(seed=seed)
         if seed is not None:
-            self._next_seed = seed
-        match_seed = self._next_seed
-        self._next_seed = (self._next_seed + 1) & ((1 << 64) - 1)
+            self._seed, self._episode = seed, 0
+        else:
+            self._episode += 1
+        match_seed = episode_seed(self._seed, self._copy, self._episode)
         self.match = self._settings.new_match(match_seed)
         reseed = getattr(self.opponent, "seed", None)
         if callable(reseed):
             reseed(match_seed ^ 0x5EED)
         self._run_opponent_until_agent_is_due()
+        self.match_seed = match_seed
         return self._observation(), self._info()
 
     def step(self, action: Any) -> tuple[Any, SupportsFloat, bool, bool, dict[str, Any]]:

@@ -219,8 +219,7 @@ void GameBatch::sample_actions(std::int64_t* out) {
 }
 
 std::uint64_t GameBatch::episode_seed(std::uint64_t seed, std::size_t index, std::uint64_t episode) {
-    const std::uint64_t first = derive_seed(seed, index);
-    return episode == 0 ? first : derive_seed(first, episode);
+    return velmo::episode_seed(seed, index, episode);
 }
 
 void GameBatch::start_episode(std::size_t i) {

@@ -144,8 +144,8 @@ public:
     [[nodiscard]] const Game& game(std::size_t i) const { return games_[i]; }
     [[nodiscard]] unsigned num_threads() const { return pool_.size(); }
 
-    // The seed of episode `episode` of game `index` under batch seed `seed`: the first episode
-    // is derive_seed(seed, index), the k-th later one derive_seed(that, k).
+    // The seed of episode `episode` of game `index` under batch seed `seed`: velmo::episode_seed,
+    // game i of the batch being copy i.
     static std::uint64_t episode_seed(std::uint64_t seed, std::size_t index, std::uint64_t episode);
 
     // Every game starts its next episode (seed given: the batch is reseeded, episodes count anew).
