@@ -15,6 +15,7 @@ scoring most now). The learning curve (game scores of the training episodes) goe
 from __future__ import annotations
 
 import argparse
+import importlib
 import random
 import time
 from typing import Any, Callable
@@ -38,23 +39,23 @@ def parse_args(argv: list[str] | None = None) -> argparse.Namespace:
 
 def train(args: argparse.Namespace) -> tuple[Any, list[tuple[int, int]]]:
     """The trained model and (timestep, game score) for every finished training game."""
-    import torch
-    from sb3_contrib import MaskablePPO
-    from stable_baselines3.common.callbacks import BaseCallback
-
+    # Imported by name: the frameworks are optional, and untyped here whether installed or not.
+    torch = importlib.import_module("torch")
+    sb3_contrib = importlib.import_module("sb3_contrib")
+    base_callback: Any = importlib.import_module("stable_baselines3.common.callbacks").BaseCallback
     from velmo_game.envs.sb3 import make_sb3_vec_env
 
     torch.set_num_threads(args.threads)
     env = make_sb3_vec_env(args.envs, seed=args.seed, obs="planes", reward="log_score", max_steps=args.max_moves)
     curve: list[tuple[int, int]] = []
-    deadline = time.monotonic() + 60 * args.minutes
+    deadline = time.monotonic() + 60 * float(args.minutes)
 
-    class Record(BaseCallback):  # type: ignore[misc]
+    class Record(base_callback):  # type: ignore[misc]  # an untyped base
         def _on_step(self) -> bool:
             curve.extend((self.num_timesteps, info["game_score"]) for info in self.locals["infos"] if "game_score" in info)
             return time.monotonic() < deadline
 
-    model = MaskablePPO("MultiInputPolicy", env, n_steps=256, batch_size=256, n_epochs=4, learning_rate=3e-4,
+    model = sb3_contrib.MaskablePPO("MultiInputPolicy", env, n_steps=256, batch_size=256, n_epochs=4, learning_rate=3e-4,
                         ent_coef=0.01, policy_kwargs={"net_arch": [64, 64]}, seed=args.seed, device="cpu")
     model.learn(total_timesteps=10**9, callback=Record())
     return model, curve
