@@ -89,7 +89,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         self._form = ObservationForm(obs, visible, obs_dtype)
         self._reward = reward_function(reward)
         # The plain form's step copies the buffer's arrays itself: the fast path.
-        self._plain = self._form.is_ids and not flatten and not mask_in_obs
+        self._plain = self._form.is_ids and not flatten and not mask_in_obs and self._reward is None
         self._mask_in_obs = mask_in_obs
         self._illegal: _versus.IllegalPolicy = illegal
         self._penalty = float(illegal_penalty)
@@ -102,7 +102,6 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         self._seed = 0
         self._episode = -1  # a first reset without a seed plays episode 0 of seed 0
         self.game_seed = episode_seed(0)
-        self._mask = _ENDING_MASK
         self._buffer = ObservationBuffer(visible)
 
     def _observation(self) -> Any:
@@ -113,12 +112,16 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
             return np.concatenate([self._form.field(field).ravel(), self._form.pairs(pairs).ravel()])
         observation = {"field": self._form.field(field), "pairs": self._form.pairs(pairs)}
         if self._mask_in_obs:
-            observation["action_mask"] = self._mask.copy()
+            observation["action_mask"] = self.action_masks()
         return observation
+
+    def _ended(self) -> bool:
+        game = self.game
+        return game.is_over or (self._max_steps is not None and game.turn >= self._max_steps)
 
     def action_masks(self) -> npt.NDArray[np.int8]:
         """The ``(22,)`` int8 mask of the last observation (sb3-contrib's convention)."""
-        return self._mask.copy()
+        return _ENDING_MASK.copy() if self._ended() else self._buffer.action_mask.copy()
 
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         super().reset(seed=seed)
@@ -130,8 +133,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         self.game = Game(self.game_seed, colors=self._colors, visible=self._visible)
         self._chain = 0
         self._buffer.fill(self.game)
-        self._mask = self._buffer.action_mask.copy()
-        return self._observation(), {"action_mask": self._mask.copy()}
+        return self._observation(), {"action_mask": self._buffer.action_mask.copy()}
 
     def step(self, action: Any) -> tuple[Any, SupportsFloat, bool, bool, dict[str, Any]]:
         if self.game.is_over:
@@ -145,17 +147,20 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
             move = game.legal_moves()[0]
             penalised = True
         result = game.play(move)
-        self._chain, score = result.chain, result.score
-        reward = float(score) if self._reward is None else float(self._reward(score, result.chain))
+        # Each attribute of the native result is read once: a read costs as much as a comparison.
+        self._chain = chain = result.chain
+        score, over = result.score, result.game_over
+        truncated = self._max_steps is not None and game.turn >= self._max_steps and not over
+        buffer.fill(game)
+        mask = _ENDING_MASK if over or truncated else buffer.action_mask
+        info = {"action_mask": mask.copy(), "chain": chain, "score": score, "illegal": penalised}
+        if self._plain:  # the default options: the fast path
+            reward = float(score) - self._penalty if penalised else float(score)
+            return {"field": buffer.field.copy(), "pairs": buffer.pairs.copy()}, reward, over, truncated, info
+        reward = float(score) if self._reward is None else float(self._reward(score, chain))
         if penalised:
             reward -= self._penalty
-        truncated = self._max_steps is not None and game.turn >= self._max_steps and not result.game_over
-        buffer.fill(game)
-        self._mask = mask = _ENDING_MASK if result.game_over or truncated else buffer.action_mask.copy()
-        info = {"action_mask": mask.copy(), "chain": result.chain, "score": score, "illegal": penalised}
-        if self._plain:
-            return {"field": buffer.field.copy(), "pairs": buffer.pairs.copy()}, reward, result.game_over, truncated, info
-        return self._observation(), reward, result.game_over, truncated, info
+        return self._observation(), reward, over, truncated, info
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:
         if self.render_mode == "ansi":
