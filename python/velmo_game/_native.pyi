@@ -303,7 +303,7 @@ class VecGame:
     rewritten in place by each ``step`` and ``reset``: copy what you keep.
     """
 
-    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None:
+    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0, first_copy: int = 0) -> None:
         """
         ``num_envs`` games (``versus=True``: matches) seeded from ``seed``, stepped by
         ``num_threads`` threads (default: the CPUs available).
@@ -318,6 +318,9 @@ class VecGame:
             illegal: 'raise' refuses a step holding an illegal action (ValueError, nothing
                 moves); 'substitute' plays the lowest legal move instead, subtracts
                 ``illegal_penalty`` from that player's reward and marks it in ``substituted``.
+            first_copy: the environment copy of game 0 (``episode_seed``'s ``copy``): game ``i``
+                plays ``episode_seed(seed, first_copy + i, episode)``. A single environment of
+                copy ``c`` is a batch of one with ``first_copy=c``.
 
         Raises:
             ValueError: a value out of range, an unknown mode, rules or timing without
@@ -371,6 +374,10 @@ class VecGame:
     @property
     def seed(self) -> int:
         """The batch seed."""
+
+    @property
+    def first_copy(self) -> int:
+        """The environment copy of game 0."""
 
     @property
     def visible(self) -> int:

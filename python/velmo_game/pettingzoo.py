@@ -84,15 +84,10 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
         self._form = ObservationForm(obs, visible, obs_dtype)
         self._view_space = _versus.view_space(self._form)
         self._layout = layout
-        self._illegal: _versus.IllegalPolicy = illegal
-        self._penalty = float(illegal_penalty)
         self._observation_space = observation_space(visible, obs, layout, obs_dtype)
         self._action_space = {agent: spaces.Discrete(_versus.NUM_ACTIONS) for agent in AGENTS}
-        self._copy = copy
-        self.match_seed = episode_seed(0)
-        self._seed = 0
-        self._episode = -1  # a first reset without a seed plays episode 0 of seed 0
-        self.match = self._settings.new_match(0)
+        self._native = _versus.NativeMatch(self._settings, copy, illegal, illegal_penalty)
+        self.match_seed = episode_seed(0, copy)
 
     def observation_space(self, agent: str) -> spaces.Space[Any]:
         return self._observation_space
@@ -100,11 +95,16 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
     def action_space(self, agent: str) -> spaces.Space[Any]:
         return self._action_space[agent]
 
+    @property
+    def match(self) -> Match:
+        """A copy of the match being played."""
+        return self._native.match
+
     def _observations(self) -> dict[str, dict[str, npt.NDArray[Any]]]:
         out: dict[str, dict[str, npt.NDArray[Any]]] = {}
         for player, agent in enumerate(AGENTS):
-            view = _versus.view(self.match, player, self._form)
-            mask = _versus.action_mask(self.match, player)
+            view = self._native.view(player, self._form)
+            mask = self._native.mask(player)
             if self._layout == "classic":
                 flat = np.asarray(spaces.flatten(self._view_space, view), dtype=np.float32)
                 out[agent] = {"observation": flat, "action_mask": mask}
@@ -114,19 +114,15 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
 
     def _infos(self, observations: dict[str, dict[str, npt.NDArray[Any]]]) -> dict[str, dict[str, Any]]:
         return {
-            agent: {"action_mask": observations[agent]["action_mask"].copy(), "frame": self.match.frame}
+            agent: {"action_mask": observations[agent]["action_mask"].copy(), "frame": int(self._native.batch.frame[0])}
             for agent in AGENTS
         }
 
     def reset(
         self, seed: int | None = None, options: dict[str, Any] | None = None
     ) -> tuple[dict[str, dict[str, npt.NDArray[Any]]], dict[str, dict[str, Any]]]:
-        if seed is not None:
-            self._seed, self._episode = seed, 0
-        else:
-            self._episode += 1
-        self.match_seed = episode_seed(self._seed, self._copy, self._episode)
-        self.match = self._settings.new_match(self.match_seed)
+        self._native.reset(seed)
+        self.match_seed = self._native.seed
         self.agents = list(AGENTS)
         observations = self._observations()
         return observations, self._infos(observations)
@@ -142,20 +138,16 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
     ]:
         if not self.agents:
             raise ValueError("the match is over: call reset() first")
-        by_player = {AGENTS.index(agent): int(action) for agent, action in actions.items() if agent in AGENTS}
-        moves, penalised = _versus.resolve_moves(self.match, by_player, self._illegal)
-        result = self.match.step(moves)
-        outcome = _versus.outcome_rewards(self.match)
-        truncated = _versus.is_truncated(self.match)
-        terminated = self.match.is_over and not truncated
-        rewards = {agent: outcome[p] - (self._penalty if penalised[p] else 0.0) for p, agent in enumerate(AGENTS)}
+        native, batch = self._native, self._native.batch
+        scores = [int(s) for s in batch.score[0]]
+        native.step(int(actions.get(AGENTS[0], WAIT)), int(actions.get(AGENTS[1], WAIT)))
+        terminated, truncated = bool(batch.terminated[0]), bool(batch.truncated[0])
+        rewards = {agent: float(batch.rewards[0, p]) for p, agent in enumerate(AGENTS)}
         observations = self._observations()
         infos = self._infos(observations)
         for player, agent in enumerate(AGENTS):
-            events = result.players[player]
-            infos[agent].update(chain=events.chain, score=events.score, ojama_sent=events.ojama_sent,
-                                ojama_received=events.ojama_received, illegal=penalised[player])
-        if self.match.is_over:
+            infos[agent].update(native.events(player, scores[player]))
+        if terminated or truncated:
             self.agents = []
         return (
             observations,

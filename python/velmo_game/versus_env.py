@@ -33,7 +33,7 @@ from gymnasium import spaces
 
 from velmo_game import _versus
 from velmo_game._native import Match, Rules, Timing, episode_seed
-from velmo_game._versus import Opponent, RandomOpponent
+from velmo_game._versus import WAIT, Opponent, RandomOpponent
 from velmo_game.envs.options import ObservationForm, ObsName
 
 AGENT = 0
@@ -65,67 +65,60 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         self.render_mode = render_mode
         self._settings = _versus.MatchSettings(colors, visible, rules, timing)
         self.opponent: Opponent = opponent if opponent is not None else RandomOpponent()
-        self._illegal: _versus.IllegalPolicy = illegal
-        self._penalty = float(illegal_penalty)
         self._flatten = flatten
         self._form = ObservationForm(obs, visible, obs_dtype)
         self._dict_space = _versus.view_space(self._form)
         self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
         self.action_space = spaces.Discrete(22)
-        self.match = self._settings.new_match(0)
-        self._copy = copy
-        self.match_seed = episode_seed(0)
-        self._seed = 0
-        self._episode = -1  # a first reset without a seed plays episode 0 of seed 0
-        self._mask = np.ones(22, dtype=np.int8)
+        self._native = _versus.NativeMatch(self._settings, copy, illegal, illegal_penalty)
+        self.match_seed = episode_seed(0, copy)
+
+    @property
+    def match(self) -> Match:
+        """A copy of the match being played."""
+        return self._native.match
 
     def _observation(self) -> Any:
-        observation = _versus.view(self.match, AGENT, self._form)
+        observation = self._native.view(AGENT, self._form)
         return spaces.flatten(self._dict_space, observation) if self._flatten else observation
 
-    def _info(self, **extra: Any) -> dict[str, Any]:
-        # Once the match is over the next action is never played: any will do.
-        self._mask = _versus.action_mask(self.match, AGENT)[:22] if not self.match.is_over else np.ones(22, dtype=np.int8)
-        return {"action_mask": self._mask.copy(), "frame": self.match.frame, **extra}
-
     def action_masks(self) -> npt.NDArray[np.int8]:
-        """The ``(22,)`` int8 mask of the last observation (sb3-contrib's convention)."""
-        return self._mask.copy()
+        """The ``(22,)`` int8 mask of the last observation (sb3-contrib's convention); all ones
+        once the match is over, when the next action is never played."""
+        return np.ones(22, dtype=np.int8) if self._native.over else self._native.mask(AGENT)[:22]
 
-    def _run_opponent_until_agent_is_due(self) -> None:
-        while not self.match.is_over and AGENT not in self.match.to_move():
-            self.match.step({OPPONENT: self.opponent(self.match, OPPONENT)})
+    def _info(self, **extra: Any) -> dict[str, Any]:
+        return {"action_mask": self.action_masks(), "frame": int(self._native.batch.frame[0]), **extra}
+
+    def _run_opponent_until_agent_is_due(self) -> float:
+        """The agent's rewards on the way (the outcome, if the match ends before its turn)."""
+        native, reward = self._native, 0.0
+        while not native.over and not native.due(AGENT):
+            native.step(WAIT, self.opponent(native.match, OPPONENT))
+            reward += float(native.batch.rewards[0, AGENT])
+        return reward
 
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         super().reset(seed=seed)
-        if seed is not None:
-            self._seed, self._episode = seed, 0
-        else:
-            self._episode += 1
-        match_seed = episode_seed(self._seed, self._copy, self._episode)
-        self.match = self._settings.new_match(match_seed)
+        self._native.reset(seed)
+        self.match_seed = self._native.seed
         reseed = getattr(self.opponent, "seed", None)
         if callable(reseed):
-            reseed(match_seed ^ 0x5EED)
+            reseed(self.match_seed ^ 0x5EED)
         self._run_opponent_until_agent_is_due()
-        self.match_seed = match_seed
         return self._observation(), self._info()
 
     def step(self, action: Any) -> tuple[Any, SupportsFloat, bool, bool, dict[str, Any]]:
-        if self.match.is_over:
+        native = self._native
+        if native.over:
             raise ValueError("the match is over: call reset() first")
-        actions = {AGENT: int(action)}
-        if OPPONENT in self.match.to_move():
-            actions[OPPONENT] = self.opponent(self.match, OPPONENT)
-        moves, penalised = _versus.resolve_moves(self.match, actions, self._illegal)
-        result = self.match.step(moves)
-        events = result.players[AGENT]
-        self._run_opponent_until_agent_is_due()
-        truncated = _versus.is_truncated(self.match)
-        terminated = self.match.is_over and not truncated
-        reward = _versus.outcome_rewards(self.match)[AGENT] - (self._penalty if penalised[AGENT] else 0.0)
-        info = self._info(chain=events.chain, score=events.score, ojama_sent=events.ojama_sent, illegal=penalised[AGENT])
-        return self._observation(), reward, terminated, truncated, info
+        score = int(native.batch.score[0, AGENT])
+        native.step(int(action), self.opponent(native.match, OPPONENT) if native.due(OPPONENT) else WAIT)
+        events = native.events(AGENT, score)
+        del events["ojama_received"]
+        reward = float(native.batch.rewards[0, AGENT]) + self._run_opponent_until_agent_is_due()
+        terminated, truncated = bool(native.batch.terminated[0]), bool(native.batch.truncated[0])
+        return self._observation(), reward, terminated, truncated, self._info(**events)
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:
         if self.render_mode == "ansi":

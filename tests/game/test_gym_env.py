@@ -195,3 +195,39 @@ def test_module_qualified_ids_work_from_a_fresh_process():
             "print(type(env.unwrapped).__name__, type(vec).__name__, type(versus.unwrapped).__name__)\n")
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert done.stdout.split() == ["PuyoEnv", "PuyoVectorEnv", "PuyoVersusEnv"], done.stderr
+
+
+@pytest.mark.parametrize("autoreset", ["next_step", "same_step", "disabled"])
+@pytest.mark.parametrize("threads", [1, 2, 3])
+def test_env_copy_i_follows_game_i_of_the_batch(autoreset, threads):
+    # Random actions, illegal ones included (substituted and charged), games cut at 12 moves.
+    n = 5
+    batch = VecGame(n, seed=21, num_threads=threads, autoreset=autoreset, max_steps=12, illegal="substitute",
+                    illegal_penalty=2.0)
+    envs = [PuyoEnv(copy=i, max_steps=12, illegal_penalty=2.0) for i in range(n)]
+    for env in envs:
+        env.reset(seed=21)
+    waiting = [False] * n
+    rng = np.random.default_rng(threads)
+    for _ in range(40):
+        actions = rng.integers(0, 22, size=n)
+        batch.step(actions)
+        for i, env in enumerate(envs):
+            if waiting[i]:
+                if autoreset == "next_step":
+                    env.reset()
+                    waiting[i] = False
+                continue
+            observation, reward, terminated, truncated, info = env.step(int(actions[i]))
+            ended = terminated or truncated
+            assert (reward, terminated, truncated, info["illegal"]) == (
+                batch.rewards[i], batch.terminated[i], batch.truncated[i], batch.substituted[i])
+            if ended and autoreset == "same_step":
+                np.testing.assert_array_equal(observation["field"], batch.final_field[i])
+                observation, _ = env.reset()
+            elif ended:
+                waiting[i] = True
+            np.testing.assert_array_equal(observation["field"], batch.field[i])
+            np.testing.assert_array_equal(observation["pairs"], batch.pairs[i])
+            np.testing.assert_array_equal(env.action_masks(), batch.action_masks[i])
+            assert env.game_seed == batch.seeds[i]

@@ -55,7 +55,6 @@ def test_observations_come_at_the_agents_decisions():
 def test_an_illegal_action_is_replaced_and_charged_or_refused():
     env = PuyoVersusEnv(illegal="raise")
     env.reset(seed=0)
-    env.match = Match(0, fields=None)
     before = env.match.clone()
     with pytest.raises(ValueError):
         env.step(40)
