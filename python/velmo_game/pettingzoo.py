@@ -42,7 +42,7 @@ WAIT = _versus.WAIT
 Layout = Union[Literal["classic"], Literal["dict"]]
 
 
-def observation_space(visible: int, obs: ObsName = "ids", layout: Layout = "dict", obs_dtype: Any = np.float32) -> spaces.Dict:
+def observation_space(visible: int, obs: ObsName = "ids", layout: Layout = "classic", obs_dtype: Any = np.float32) -> spaces.Dict:
     """The observation space of one agent."""
     view = _versus.view_space(ObservationForm(obs, visible, obs_dtype))
     mask = spaces.Box(0, 1, shape=(_versus.NUM_ACTIONS,), dtype=np.int8)
