@@ -88,6 +88,10 @@ def view_space(form: ObservationForm) -> spaces.Dict:
     )
 
 
+# The order of spaces.flatten over view_space: a Dict's keys sorted.
+_VIEW_ORDER = ("field", "opponent_field", "opponent_pairs", "pairs", "pending_ojama")
+
+
 class NativeMatch:
     """One match stepped by the native batch of matches (a ``VecGame`` of one, auto-reset off).
 
@@ -103,6 +107,14 @@ class NativeMatch:
         self._substitute = illegal == "substitute"
         self._actions = np.full((1, 2), WAIT, dtype=np.int64)
         self._started = False
+        # The batch's output arrays, row 0: the same objects for the batch's life, rewritten in
+        # place by each step (read once here rather than through the batch's guarded properties).
+        b = self.batch
+        self.field, self.pairs, self.pending_ojama = b.field[0], b.pairs[0], b.pending_ojama[0]
+        self.masks, self.due_players, self.rewards = b.action_masks[0], b.due[0], b.rewards[0]
+        self.scores, self._chain, self._substituted = b.score[0], b.chain[0], b.substituted[0]
+        self._sent, self._received = b.ojama_sent[0], b.ojama_received[0]
+        self._terminated, self._truncated, self._frame = b.terminated, b.truncated, b.frame
 
     def reset(self, seed: int | None) -> None:
         """The next episode, or (``seed``) episode 0 of ``seed``; a first reset without one plays seed 0's."""
@@ -121,10 +133,22 @@ class NativeMatch:
 
     @property
     def over(self) -> bool:
-        return bool(self.batch.terminated[0] or self.batch.truncated[0])
+        return bool(self._terminated[0] or self._truncated[0])
+
+    @property
+    def terminated(self) -> bool:
+        return bool(self._terminated[0])
+
+    @property
+    def truncated(self) -> bool:
+        return bool(self._truncated[0])
+
+    @property
+    def frame(self) -> int:
+        return int(self._frame[0])
 
     def due(self, player: int) -> bool:
-        return bool(self.batch.due[0, player])
+        return bool(self.due_players[player])
 
     def step(self, action_0: int, action_1: int) -> None:
         """One decision of the match; an action outside 0..22 counts as an illegal one."""
@@ -135,25 +159,30 @@ class NativeMatch:
 
     def view(self, player: int, form: ObservationForm) -> dict[str, npt.NDArray[Any]]:
         """What ``player`` sees, in ``form``: both fields and pairs, the pending ojama (own first)."""
-        b, other = self.batch, 1 - player
+        other = 1 - player
         return {
-            "field": form.field(b.field[0, player]),
-            "pairs": form.pairs(b.pairs[0, player]),
-            "opponent_field": form.field(b.field[0, other]),
-            "opponent_pairs": form.pairs(b.pairs[0, other]),
-            "pending_ojama": b.pending_ojama[0, [player, other]],
+            "field": form.field(self.field[player]),
+            "pairs": form.pairs(self.pairs[player]),
+            "opponent_field": form.field(self.field[other]),
+            "opponent_pairs": form.pairs(self.pairs[other]),
+            "pending_ojama": self.pending_ojama[::1 if player == 0 else -1].copy(),
         }
+
+    def flat_view(self, player: int, form: ObservationForm) -> npt.NDArray[np.float32]:
+        """``view`` flattened into one float32 vector, its parts in ``view_space``'s (sorted) order."""
+        view = self.view(player, form)
+        return np.concatenate([view[key].ravel() for key in _VIEW_ORDER], dtype=np.float32)
 
     def mask(self, player: int) -> npt.NDArray[np.int8]:
         """The ``(23,)`` int8 mask of ``player``: its legal moves when due, else only WAIT."""
-        return np.array(self.batch.action_masks[0, player])
+        mask: npt.NDArray[np.int8] = self.masks[player].copy()
+        return mask
 
     def events(self, player: int, score_before: int) -> dict[str, Any]:
         """The last step's events for ``player``, as the environments' infos give them."""
-        b = self.batch
-        return {"chain": int(b.chain[0, player]), "score": int(b.score[0, player]) - score_before,
-                "ojama_sent": int(b.ojama_sent[0, player]), "ojama_received": int(b.ojama_received[0, player]),
-                "illegal": bool(b.substituted[0, player])}
+        return {"chain": int(self._chain[player]), "score": int(self.scores[player]) - score_before,
+                "ojama_sent": int(self._sent[player]), "ojama_received": int(self._received[player]),
+                "illegal": bool(self._substituted[player])}
 
 
 def _renderer() -> Any:

@@ -82,7 +82,6 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
         self.render_mode = render_mode
         self._settings = _versus.MatchSettings(colors, visible, rules, timing)
         self._form = ObservationForm(obs, visible, obs_dtype)
-        self._view_space = _versus.view_space(self._form)
         self._layout = layout
         self._observation_space = observation_space(visible, obs, layout, obs_dtype)
         self._action_space = {agent: spaces.Discrete(_versus.NUM_ACTIONS) for agent in AGENTS}
@@ -103,18 +102,16 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
     def _observations(self) -> dict[str, dict[str, npt.NDArray[Any]]]:
         out: dict[str, dict[str, npt.NDArray[Any]]] = {}
         for player, agent in enumerate(AGENTS):
-            view = self._native.view(player, self._form)
             mask = self._native.mask(player)
             if self._layout == "classic":
-                flat = np.asarray(spaces.flatten(self._view_space, view), dtype=np.float32)
-                out[agent] = {"observation": flat, "action_mask": mask}
+                out[agent] = {"observation": self._native.flat_view(player, self._form), "action_mask": mask}
             else:
-                out[agent] = {**view, "action_mask": mask}
+                out[agent] = {**self._native.view(player, self._form), "action_mask": mask}
         return out
 
     def _infos(self, observations: dict[str, dict[str, npt.NDArray[Any]]]) -> dict[str, dict[str, Any]]:
         return {
-            agent: {"action_mask": observations[agent]["action_mask"].copy(), "frame": int(self._native.batch.frame[0])}
+            agent: {"action_mask": observations[agent]["action_mask"].copy(), "frame": self._native.frame}
             for agent in AGENTS
         }
 
@@ -138,11 +135,12 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
     ]:
         if not self.agents:
             raise ValueError("the match is over: call reset() first")
-        native, batch = self._native, self._native.batch
-        scores = [int(s) for s in batch.score[0]]
+        native = self._native
+        scores = native.scores.tolist()
         native.step(int(actions.get(AGENTS[0], WAIT)), int(actions.get(AGENTS[1], WAIT)))
-        terminated, truncated = bool(batch.terminated[0]), bool(batch.truncated[0])
-        rewards = {agent: float(batch.rewards[0, p]) for p, agent in enumerate(AGENTS)}
+        terminated, truncated = native.terminated, native.truncated
+        reward_0, reward_1 = native.rewards.tolist()
+        rewards = {AGENTS[0]: reward_0, AGENTS[1]: reward_1}
         observations = self._observations()
         infos = self._infos(observations)
         for player, agent in enumerate(AGENTS):

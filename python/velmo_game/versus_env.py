@@ -88,14 +88,14 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         return np.ones(22, dtype=np.int8) if self._native.over else self._native.mask(AGENT)[:22]
 
     def _info(self, **extra: Any) -> dict[str, Any]:
-        return {"action_mask": self.action_masks(), "frame": int(self._native.batch.frame[0]), **extra}
+        return {"action_mask": self.action_masks(), "frame": self._native.frame, **extra}
 
     def _run_opponent_until_agent_is_due(self) -> float:
         """The agent's rewards on the way (the outcome, if the match ends before its turn)."""
         native, reward = self._native, 0.0
         while not native.over and not native.due(AGENT):
             native.step(WAIT, self.opponent(native.match, OPPONENT))
-            reward += float(native.batch.rewards[0, AGENT])
+            reward += float(native.rewards[AGENT])
         return reward
 
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
@@ -112,12 +112,12 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         native = self._native
         if native.over:
             raise ValueError("the match is over: call reset() first")
-        score = int(native.batch.score[0, AGENT])
+        score = int(native.scores[AGENT])
         native.step(int(action), self.opponent(native.match, OPPONENT) if native.due(OPPONENT) else WAIT)
         events = native.events(AGENT, score)
         del events["ojama_received"]
-        reward = float(native.batch.rewards[0, AGENT]) + self._run_opponent_until_agent_is_due()
-        terminated, truncated = bool(native.batch.terminated[0]), bool(native.batch.truncated[0])
+        reward = float(native.rewards[AGENT]) + self._run_opponent_until_agent_is_due()
+        terminated, truncated = native.terminated, native.truncated
         return self._observation(), reward, terminated, truncated, self._info(**events)
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:
