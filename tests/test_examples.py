@@ -21,7 +21,10 @@ RUNS = {
     "parallel.py": ["--fields", "60", "--workers", "2", "--moves", "15"],
     "watch_bot.py": ["--seed", "3", "--moves", "12"],
     "play_match.py": ["--seed", "1", "--quiet"],
+    "train_ppo.py": ["--minutes", "0.05", "--envs", "2", "--eval-games", "2", "--max-moves", "20"],
 }
+# Examples that need an optional module (their --help does not).
+NEEDS = {"train_ppo.py": "sb3_contrib"}
 
 
 def run_example(name: str, *args: str) -> str:
@@ -40,6 +43,8 @@ def test_every_example_is_tested():
 
 @pytest.mark.parametrize("name", sorted(RUNS))
 def test_example_runs(name):
+    if name in NEEDS:
+        pytest.importorskip(NEEDS[name])
     assert run_example(name, *RUNS[name]).strip()
 
 
@@ -101,6 +106,13 @@ def test_every_example_answers_help(name):
 def test_parallel_prints_the_serial_time_beside_the_pooled_one():
     out = run_example("parallel.py", *RUNS["parallel.py"])
     assert re.search(r"on 2 workers in \d+\.\d\d s; in one process \d+\.\d\d s \(\d+\.\d\dx faster pooled\)", out), out
+
+
+def test_training_example_evaluates_every_player_and_plots(tmp_path):
+    pytest.importorskip("sb3_contrib")
+    out = run_example("train_ppo.py", *RUNS["train_ppo.py"], "--plot", str(tmp_path / "curve.png"))
+    assert all(re.search(rf"{name}: mean score +\d+\.\d over 2 games", out) for name in ("agent", "random", "greedy")), out
+    assert (tmp_path / "curve.png").stat().st_size > 0
 
 
 def test_watch_bot_and_play_match_write_pages(tmp_path):

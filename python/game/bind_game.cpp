@@ -78,7 +78,9 @@ nb::tuple next_pairs(const Game& game) {
     return nb::tuple(out);
 }
 
-using BoolArray = nb::ndarray<nb::numpy, bool, nb::shape<22>>;
+// Masks are int8 everywhere (the environments', the batches'): Gymnasium's Discrete.sample(mask=)
+// takes int8 only.
+using MaskArray = nb::ndarray<nb::numpy, std::int8_t, nb::shape<22>>;
 using FieldArray = nb::ndarray<nb::numpy, std::uint8_t, nb::shape<14, 6>>;
 using PairsArray = nb::ndarray<nb::numpy, std::uint8_t, nb::shape<-1, 2>>;
 
@@ -90,8 +92,8 @@ Array owned_array(const std::array<std::size_t, N>& shape, std::size_t size, aut
     return Array(data, N, shape.data(), owner);
 }
 
-BoolArray action_mask(const Game& game) {
-    return owned_array<BoolArray, 1>({velmo::kNumMoves}, velmo::kNumMoves,
+MaskArray action_mask(const Game& game) {
+    return owned_array<MaskArray, 1>({velmo::kNumMoves}, velmo::kNumMoves,
                                      [&](std::uint8_t* data) { write_action_mask(game.legal_moves(), data); });
 }
 
@@ -251,8 +253,8 @@ void bind_game(nb::module_& m) {
                      "Whether an all-clear bonus is held: the next chain scores 2,100 more.")
         .def("legal_moves", [](const Game& g) { return legal_move_list(g.legal_moves()); },
              nb::sig("def legal_moves(self) -> list[int]"), "The legal moves, ascending (empty once the game is over).")
-        .def("action_mask", &action_mask, nb::sig("def action_mask(self) -> numpy.typing.NDArray[numpy.bool_]"),
-             "A ``(22,)`` bool array: True where the move is legal.")
+        .def("action_mask", &action_mask, nb::sig("def action_mask(self) -> numpy.typing.NDArray[numpy.int8]"),
+             "A ``(22,)`` int8 array: 1 where the move is legal.")
         .def("is_legal", [](const Game& g, nb::handle move) { return g.is_legal(move_from_python(move)); }, "move"_a,
              nb::sig("def is_legal(self, move: int) -> bool"),
              "Whether ``move`` is legal now (ValueError for a move outside 0..21).")

@@ -627,13 +627,13 @@ void bind_player_view(nb::module_& m) {
         .def("legal_moves", [](const PlayerView& v) { return move_list(v.py().match.legal_moves(v.index)); },
              nb::sig("def legal_moves(self) -> list[int]"), "The legal moves now, ascending (empty unless the player is due).")
         .def("action_mask", [](const PlayerView& v) {
-                 using BoolArray = nb::ndarray<nb::numpy, bool, nb::shape<22>>;
+                 using MaskArray = nb::ndarray<nb::numpy, std::int8_t, nb::shape<22>>;
                  const velmo::MoveMask mask = v.py().match.legal_moves(v.index);
-                 return owned_array<BoolArray, std::uint8_t, 1>({velmo::kNumMoves}, velmo::kNumMoves,
+                 return owned_array<MaskArray, std::uint8_t, 1>({velmo::kNumMoves}, velmo::kNumMoves,
                                                                  [&](std::uint8_t* data) { write_action_mask(mask, data); });
              },
-             nb::sig("def action_mask(self) -> numpy.typing.NDArray[numpy.bool_]"),
-             "A ``(22,)`` bool array: True where the move is legal now (all False unless due).")
+             nb::sig("def action_mask(self) -> numpy.typing.NDArray[numpy.int8]"),
+             "A ``(22,)`` int8 array: 1 where the move is legal now (all 0 unless due).")
         .def("__repr__", [](const PlayerView& v) {
             const velmo::MatchPlayer& pl = v.player();
             return "MatchPlayer(index=" + std::to_string(v.index) + ", turn=" + std::to_string(pl.turn) + ", score=" +

@@ -15,6 +15,7 @@
 
 #include "bindings.hpp"
 #include "game/batch.hpp"
+#include "game/random.hpp"
 #include "interop.hpp"
 #include "vec_actions.hpp"
 #include "numpy_buffers.hpp"
@@ -45,15 +46,15 @@ const char* autoreset_name(AutoReset mode) {
 
 class VecGame {
 public:
-    VecGame(std::size_t n, std::uint64_t seed, unsigned colors, unsigned visible, unsigned threads, AutoReset mode,
-            std::uint64_t max_steps, velmo::IllegalPolicy illegal, float illegal_penalty) {
-        const std::size_t rows = 1 + visible;
+    explicit VecGame(const velmo::BatchConfig& config) {
+        const std::size_t n = config.num_envs;
+        const std::size_t rows = 1 + config.visible;
         field_ = owned_.zeros<std::uint8_t>({n, kFieldRows, kFieldColumns});
         pairs_ = owned_.zeros<std::uint8_t>({n, rows, 2});
         reward_ = owned_.zeros<float>({n});
         terminated_ = owned_.zeros<bool>({n});
         truncated_ = owned_.zeros<bool>({n});
-        mask_ = owned_.zeros<bool>({n, velmo::kNumMoves});
+        mask_ = owned_.zeros<std::int8_t>({n, velmo::kNumMoves});  // int8, as every mask of the package
         chain_ = owned_.zeros<std::int32_t>({n});
         score_ = owned_.zeros<std::int64_t>({n});
         steps_ = owned_.zeros<std::int64_t>({n});
@@ -66,7 +67,6 @@ public:
                                 data_of<std::int32_t>(chain_), data_of<std::int64_t>(score_), data_of<std::int64_t>(steps_),
                                 data_of<std::uint8_t>(final_field_), data_of<std::uint8_t>(final_pairs_), data_of<std::uint64_t>(seeds_)};
         out.substituted = data_of<std::uint8_t>(substituted_);
-        velmo::BatchConfig config{n, seed, colors, visible, threads, mode, max_steps, illegal, illegal_penalty};
         try {
             nb::gil_scoped_release release;
             batch_ = std::make_unique<velmo::GameBatch>(config, out, python_signal_check());
@@ -214,7 +214,7 @@ velmo::IllegalPolicy illegal_from_name(const std::string& name) {
 
 void make_vec_game(Unmade<VecGame> self, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
                    const std::string& autoreset, nb::handle max_steps, bool versus, nb::handle rules, nb::handle timing,
-                   const std::string& illegal, double illegal_penalty) {
+                   const std::string& illegal, double illegal_penalty, nb::handle first_copy) {
     VecGame* const place = self.place();
     const auto n = static_cast<std::size_t>(int_in_range(num_envs, "num_envs", 1, 1 << 24));
     const auto s = seed_from_python(seed, "seed");
@@ -230,18 +230,29 @@ void make_vec_game(Unmade<VecGame> self, nb::handle num_envs, nb::handle seed, n
         raise_value_error("illegal_penalty must be a finite float32 number, not " + std::to_string(illegal_penalty));
     }
     const auto penalty = static_cast<float>(illegal_penalty);
+    velmo::BatchConfig config{n, s, c, v, threads, mode, limit, policy, penalty};
+    config.first_copy = seed_from_python(first_copy, "first_copy");
     if (versus) {
-        const velmo::BatchConfig base{n, s, c, v, threads, mode, limit, policy, penalty};
-        new (place) VecGame(std::make_unique<VersusVec>(versus_config(base, rules, timing)));
+        new (place) VecGame(std::make_unique<VersusVec>(versus_config(config, rules, timing)));
         return;
     }
     if (!rules.is_none() || !timing.is_none()) raise_value_error("rules and timing apply to batches of matches only (versus=True)");
-    new (place) VecGame(n, s, c, v, threads, mode, limit, policy, penalty);
+    new (place) VecGame(config);
 }
 
 }  // namespace
 
 void bind_vec(nb::module_& m) {
+    m.def("episode_seed",
+          [](nb::handle seed, nb::handle copy, nb::handle episode) {
+              return velmo::episode_seed(seed_from_python(seed, "seed"), seed_from_python(copy, "copy"), seed_from_python(episode, "episode"));
+          },
+          "seed"_a, "copy"_a = 0, "episode"_a = 0,
+          nb::sig("def episode_seed(seed: int, copy: int = 0, episode: int = 0) -> int"),
+          "The seed of episode ``episode`` (from 0) of environment copy ``copy`` run under ``seed``:\n"
+          "every environment of the package plays ``Game(episode_seed(seed, copy, episode))`` (a\n"
+          "versus one ``Match(...)`` of it). A single environment is copy 0; a batch's game ``i``\n"
+          "is copy ``i``. Copies seeded ``s, s + 1, ...`` never share a game.");
     nb::class_<VecGame>(m, "VecGame",
         "A batch of one-player games, or of two-player matches, stepped together in native code\n"
         "without the interpreter lock.\n\n"
@@ -253,11 +264,11 @@ void bind_vec(nb::module_& m) {
         .def("__init__", &make_vec_game,
              "num_envs"_a, nb::kw_only(), "seed"_a = 0, "num_threads"_a = nb::none(), "colors"_a = 4, "visible"_a = 2,
              "autoreset"_a = "next_step", "max_steps"_a = nb::none(), "versus"_a = false, "rules"_a = nb::none(),
-             "timing"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0,
+             "timing"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0, "first_copy"_a = 0,
              nb::sig("def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, "
                      "visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, "
                      "rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', "
-                     "illegal_penalty: float = 0.0) -> None"),
+                     "illegal_penalty: float = 0.0, first_copy: int = 0) -> None"),
              "``num_envs`` games (``versus=True``: matches) seeded from ``seed``, stepped by\n"
              "``num_threads`` threads (default: the CPUs available).\n\n"
              "Args:\n"
@@ -269,7 +280,10 @@ void bind_vec(nb::module_& m) {
              "        ``Timing()`` by default).\n"
              "    illegal: 'raise' refuses a step holding an illegal action (ValueError, nothing\n"
              "        moves); 'substitute' plays the lowest legal move instead, subtracts\n"
-             "        ``illegal_penalty`` from that player's reward and marks it in ``substituted``.\n\n"
+             "        ``illegal_penalty`` from that player's reward and marks it in ``substituted``.\n"
+             "    first_copy: the environment copy of game 0 (``episode_seed``'s ``copy``): game ``i``\n"
+             "        plays ``episode_seed(seed, first_copy + i, episode)``. A single environment of\n"
+             "        copy ``c`` is a batch of one with ``first_copy=c``.\n\n"
              "Raises:\n"
              "    ValueError: a value out of range, an unknown mode, rules or timing without\n"
              "        ``versus=True``.\n"
@@ -302,6 +316,7 @@ void bind_vec(nb::module_& m) {
         .def_prop_ro("num_envs", [](const VecGame& v) { return v.size(); }, "The number of games or matches.")
         .def_prop_ro("num_threads", [](const VecGame& v) { return v.num_threads(); }, "The worker threads (the caller's included).")
         .def_prop_ro("seed", [](const VecGame& v) { return v.config().seed; }, "The batch seed.")
+        .def_prop_ro("first_copy", [](const VecGame& v) { return v.config().first_copy; }, "The environment copy of game 0.")
         .def_prop_ro("visible", [](const VecGame& v) { return v.config().visible; }, "How many next pairs are shown.")
         .def_prop_ro("colors", [](const VecGame& v) { return v.config().colors; }, "The number of colours.")
         .def_prop_ro("autoreset", [](const VecGame& v) { return autoreset_name(v.config().autoreset); }, "The auto-reset mode.")
@@ -327,7 +342,8 @@ void bind_vec(nb::module_& m) {
         .def_prop_ro("truncated", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.truncated_; }); }, nb::sig("def truncated(self) -> numpy.ndarray"),
                      "(N,) bool: cut at ``max_steps`` (versus: or undecided at the rules' frame limit).")
         .def_prop_ro("action_masks", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.mask_; }); }, nb::sig("def action_masks(self) -> numpy.ndarray"),
-                     "(N, 22) bool: the legal moves (all True for a game waiting for its reset).\n"
+                     "(N, 22) int8: 1 for the legal moves (all 1 for a game waiting for its reset, whose\n"
+                     "action is ignored). "
                      "Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).")
         .def_prop_ro("chain", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.chain_; }); }, nb::sig("def chain(self) -> numpy.ndarray"),
                      "(N,) int32: the chain of the last move; versus (N, 2), 0 for a player who waited.")

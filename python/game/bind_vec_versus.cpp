@@ -45,7 +45,7 @@ VersusVec::VersusVec(const velmo::MatchBatchConfig& config)
     reward = per_player.template operator()<float>();
     terminated = per_match.template operator()<bool>();
     truncated = per_match.template operator()<bool>();
-    action_mask = owned_.zeros<bool>({n, kNumPlayers, kNumVersusActions});
+    action_mask = owned_.zeros<std::int8_t>({n, kNumPlayers, kNumVersusActions});  // int8, as every mask of the package
     due = per_player.template operator()<bool>();
     chain = per_player.template operator()<std::int32_t>();
     score = per_player.template operator()<std::int64_t>();

@@ -7,14 +7,14 @@ cross as ``velmo.Field`` and ``velmo.Pair`` values; moves are indices 0..21 into
 
 from velmo_game._native import Game, MoveResult, PairSequence, VecGame
 from velmo_game._native import Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing
-from velmo_game._native import ALL_CLEAR_BONUS, MARGIN_TARGET_POINTS
+from velmo_game._native import ALL_CLEAR_BONUS, MARGIN_TARGET_POINTS, episode_seed
 
 #: The number of moves: the hands of ``velmo.Hand.enumerate()``, in that order.
 NUM_MOVES = 22
 
 __all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence", "VecGame"]
 __all__ += ["Match", "MatchPlayer", "PlayerEvents", "Rules", "StepResult", "Timing"]
-__all__ += ["ALL_CLEAR_BONUS", "MARGIN_TARGET_POINTS"]
+__all__ += ["ALL_CLEAR_BONUS", "MARGIN_TARGET_POINTS", "episode_seed"]
 
 from velmo_game import _native, _signatures
 

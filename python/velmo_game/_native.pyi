@@ -200,8 +200,8 @@ class Game:
     def legal_moves(self) -> list[int]:
         """The legal moves, ascending (empty once the game is over)."""
 
-    def action_mask(self) -> numpy.typing.NDArray[numpy.bool_]:
-        """A ``(22,)`` bool array: True where the move is legal."""
+    def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
+        """A ``(22,)`` int8 array: 1 where the move is legal."""
 
     def is_legal(self, move: int) -> bool:
         """Whether ``move`` is legal now (ValueError for a move outside 0..21)."""
@@ -283,6 +283,14 @@ class ObservationBuffer:
     def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
         """``(22,)`` int8: 1 where the move is legal."""
 
+def episode_seed(seed: int, copy: int = 0, episode: int = 0) -> int:
+    """
+    The seed of episode ``episode`` (from 0) of environment copy ``copy`` run under ``seed``:
+    every environment of the package plays ``Game(episode_seed(seed, copy, episode))`` (a
+    versus one ``Match(...)`` of it). A single environment is copy 0; a batch's game ``i``
+    is copy ``i``. Copies seeded ``s, s + 1, ...`` never share a game.
+    """
+
 class VecGame:
     """
     A batch of one-player games, or of two-player matches, stepped together in native code
@@ -295,7 +303,7 @@ class VecGame:
     rewritten in place by each ``step`` and ``reset``: copy what you keep.
     """
 
-    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None:
+    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0, first_copy: int = 0) -> None:
         """
         ``num_envs`` games (``versus=True``: matches) seeded from ``seed``, stepped by
         ``num_threads`` threads (default: the CPUs available).
@@ -310,6 +318,9 @@ class VecGame:
             illegal: 'raise' refuses a step holding an illegal action (ValueError, nothing
                 moves); 'substitute' plays the lowest legal move instead, subtracts
                 ``illegal_penalty`` from that player's reward and marks it in ``substituted``.
+            first_copy: the environment copy of game 0 (``episode_seed``'s ``copy``): game ``i``
+                plays ``episode_seed(seed, first_copy + i, episode)``. A single environment of
+                copy ``c`` is a batch of one with ``first_copy=c``.
 
         Raises:
             ValueError: a value out of range, an unknown mode, rules or timing without
@@ -363,6 +374,10 @@ class VecGame:
     @property
     def seed(self) -> int:
         """The batch seed."""
+
+    @property
+    def first_copy(self) -> int:
+        """The environment copy of game 0."""
 
     @property
     def visible(self) -> int:
@@ -422,8 +437,8 @@ class VecGame:
     @property
     def action_masks(self) -> numpy.ndarray:
         """
-        (N, 22) bool: the legal moves (all True for a game waiting for its reset).
-        Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).
+        (N, 22) int8: 1 for the legal moves (all 1 for a game waiting for its reset, whose
+        action is ignored). Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).
         """
 
     @property
@@ -848,9 +863,9 @@ class MatchPlayer:
     def legal_moves(self) -> list[int]:
         """The legal moves now, ascending (empty unless the player is due)."""
 
-    def action_mask(self) -> numpy.typing.NDArray[numpy.bool_]:
+    def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
         """
-        A ``(22,)`` bool array: True where the move is legal now (all False unless due).
+        A ``(22,)`` int8 array: 1 where the move is legal now (all 0 unless due).
         """
 
     def __repr__(self) -> str: ...

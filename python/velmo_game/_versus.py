@@ -1,5 +1,5 @@
-"""What the two versus environments share: observations of a match, the action rule, rewards,
-the seeded random opponent and the picture of a match.
+"""What the two versus environments share: one match stepped by the native batch, the seeded
+random opponent and the picture of a match.
 
 Actions are 0..21 (indices into ``velmo.Hand.enumerate()``) and 22, ``WAIT``: the only action of
 a player who is not due to move. An action that does not fit (an illegal move or a wait from a
@@ -11,7 +11,8 @@ player who is due, a move from a player who is not) is handled by ``illegal``:
 
 Rewards are +1 for the winner and -1 for the loser when the match ends, 0 for both in a draw and
 at every other step, plus any penalty. A match that reaches its rules' frame limit undecided is
-truncated, not terminated.
+truncated, not terminated. These rules are the core's (``core/src/game/match_batch.cpp``): the
+environments step a ``VecGame`` of one match (``NativeMatch``) and restate none of them.
 """
 
 from __future__ import annotations
@@ -21,8 +22,10 @@ from typing import Any, Callable, Literal, Union
 
 import numpy as np
 import numpy.typing as npt
+from gymnasium import spaces
 
-from velmo_game._native import Game, Match, Rules, Timing
+from velmo_game._native import Game, Match, Rules, Timing, VecGame
+from velmo_game.envs.options import ObservationForm
 from velmo_game.players import SplitMix64
 
 WAIT = 22
@@ -44,8 +47,6 @@ class MatchSettings:
     rules: Rules | None = None
     timing: Timing | None = None
 
-    def new_match(self, seed: int) -> Match:
-        return Match(seed, colors=self.colors, visible=self.visible, rules=self.rules, timing=self.timing)
 
 
 class RandomOpponent:
@@ -74,68 +75,114 @@ def check_env_options(illegal: str, render_mode: str | None) -> None:
         raise ValueError(f"render_mode must be None, 'ansi' or 'rgb_array', not {render_mode!r}")
 
 
-def player_observation(match: Match, player: int) -> dict[str, npt.NDArray[Any]]:
-    """The match seen by ``player``: both fields and pairs, the pending ojama (own first)."""
-    observation = match.observation(player)
-    return {
-        "field": observation["field"],
-        "pairs": observation["pairs"],
-        "opponent_field": observation["opponent_field"],
-        "opponent_pairs": observation["opponent_pairs"],
-        "pending_ojama": observation["pending_ojama"],
-    }
-
-
-def action_mask(match: Match, player: int) -> npt.NDArray[np.int8]:
-    """A ``(23,)`` int8 mask: the legal moves of a due player, or only WAIT."""
-    mask = np.zeros(NUM_ACTIONS, dtype=np.int8)
-    if match.is_over:
-        mask[WAIT] = 1
-        return mask
-    view = match.players[player]
-    if view.is_due:
-        mask[:WAIT] = view.action_mask()
-    else:
-        mask[WAIT] = 1
-    return mask
-
-
-def resolve_moves(
-    match: Match, actions: dict[int, int], illegal: IllegalPolicy
-) -> tuple[dict[int, int], dict[int, bool]]:
-    """The moves to pass to ``Match.step`` for the due players, and who played an illegal action."""
-    moves: dict[int, int] = {}
-    penalised: dict[int, bool] = {0: False, 1: False}
-    for player in match.to_move():
-        action = actions.get(player, WAIT)
-        legal = match.legal_moves(player)
-        if action in legal:
-            moves[player] = action
-            continue
-        if illegal == "raise":
-            raise ValueError(f"player {player} is due and must play one of {legal}, not {action}")
-        moves[player] = legal[0]
-        penalised[player] = True
-    if illegal == "raise":
-        for player, action in actions.items():
-            if player not in moves and action != WAIT:
-                raise ValueError(f"player {player} is not due: its action must be {WAIT} (wait), not {action}")
-    return moves, penalised
-
-
-def outcome_rewards(match: Match) -> tuple[float, float]:
-    """+1 / -1 for the winner and loser of a finished match, 0 otherwise."""
-    if not match.is_over or match.winner is None:
-        return 0.0, 0.0
-    return (1.0, -1.0) if match.winner == 0 else (-1.0, 1.0)
-
-
-def is_truncated(match: Match) -> bool:
-    """Whether the match ended undecided at its frame limit."""
-    limit = match.rules.frame_limit
-    return match.is_over and match.winner is None and limit is not None and match.frame >= limit and not any(
-        view.lost for view in match.players
+def view_space(form: ObservationForm) -> spaces.Dict:
+    """The space of ``NativeMatch.view``: both fields and pairs in ``form``, the pending ojama (own first)."""
+    return spaces.Dict(
+        {
+            "field": form.field_space,
+            "pairs": form.pairs_space,
+            "opponent_field": form.field_space,
+            "opponent_pairs": form.pairs_space,
+            "pending_ojama": spaces.Box(0, np.iinfo(np.uint32).max, shape=(2,), dtype=np.uint32),
+        }
     )
+
+
+# The order of spaces.flatten over view_space: a Dict's keys sorted.
+_VIEW_ORDER = ("field", "opponent_field", "opponent_pairs", "pairs", "pending_ojama")
+
+
+class NativeMatch:
+    """One match stepped by the native batch of matches (a ``VecGame`` of one, auto-reset off).
+
+    Every rule of a step is the core's, the one the batches apply: which actions a player may
+    send, the substitution of an illegal one and its penalty, the rewards, termination and
+    truncation, the masks, the episode seeds (this match is environment copy ``copy``).
+    """
+
+    def __init__(self, settings: MatchSettings, copy: int, illegal: IllegalPolicy, illegal_penalty: float) -> None:
+        self.batch = VecGame(1, seed=0, num_threads=1, colors=settings.colors, visible=settings.visible, versus=True,
+                             rules=settings.rules, timing=settings.timing, autoreset="disabled", illegal=illegal,
+                             illegal_penalty=illegal_penalty, first_copy=copy)
+        self._substitute = illegal == "substitute"
+        self._actions = np.full((1, 2), WAIT, dtype=np.int64)
+        self._started = False
+        # The batch's output arrays, row 0: the same objects for the batch's life, rewritten in
+        # place by each step (read once here rather than through the batch's guarded properties).
+        b = self.batch
+        self.field, self.pairs, self.pending_ojama = b.field[0], b.pairs[0], b.pending_ojama[0]
+        self.masks, self.due_players, self.rewards = b.action_masks[0], b.due[0], b.rewards[0]
+        self.scores, self._chain, self._substituted = b.score[0], b.chain[0], b.substituted[0]
+        self._sent, self._received = b.ojama_sent[0], b.ojama_received[0]
+        self._terminated, self._truncated, self._frame = b.terminated, b.truncated, b.frame
+
+    def reset(self, seed: int | None) -> None:
+        """The next episode, or (``seed``) episode 0 of ``seed``; a first reset without one plays seed 0's."""
+        self.batch.reset(seed if seed is not None or self._started else 0)
+        self._started = True
+
+    @property
+    def seed(self) -> int:
+        """The seed of the current match: ``Match(seed)`` replays it."""
+        return int(self.batch.seeds[0])
+
+    @property
+    def match(self) -> Match:
+        """A copy of the match."""
+        return self.batch.match(0)
+
+    @property
+    def over(self) -> bool:
+        return bool(self._terminated[0] or self._truncated[0])
+
+    @property
+    def terminated(self) -> bool:
+        return bool(self._terminated[0])
+
+    @property
+    def truncated(self) -> bool:
+        return bool(self._truncated[0])
+
+    @property
+    def frame(self) -> int:
+        return int(self._frame[0])
+
+    def due(self, player: int) -> bool:
+        return bool(self.due_players[player])
+
+    def step(self, action_0: int, action_1: int) -> None:
+        """One decision of the match; an action outside 0..22 counts as an illegal one."""
+        for player, action in enumerate((action_0, action_1)):
+            # Out of range the batch refuses always; as the substitute rule's illegal action it is a wait.
+            self._actions[0, player] = action if not self._substitute or 0 <= action <= WAIT else WAIT
+        self.batch.step(self._actions)
+
+    def view(self, player: int, form: ObservationForm) -> dict[str, npt.NDArray[Any]]:
+        """What ``player`` sees, in ``form``: both fields and pairs, the pending ojama (own first)."""
+        other = 1 - player
+        return {
+            "field": form.field(self.field[player]),
+            "pairs": form.pairs(self.pairs[player]),
+            "opponent_field": form.field(self.field[other]),
+            "opponent_pairs": form.pairs(self.pairs[other]),
+            "pending_ojama": self.pending_ojama[::1 if player == 0 else -1].copy(),
+        }
+
+    def flat_view(self, player: int, form: ObservationForm) -> npt.NDArray[np.float32]:
+        """``view`` flattened into one float32 vector, its parts in ``view_space``'s (sorted) order."""
+        view = self.view(player, form)
+        return np.concatenate([view[key].ravel() for key in _VIEW_ORDER], dtype=np.float32)
+
+    def mask(self, player: int) -> npt.NDArray[np.int8]:
+        """The ``(23,)`` int8 mask of ``player``: its legal moves when due, else only WAIT."""
+        mask: npt.NDArray[np.int8] = self.masks[player].copy()
+        return mask
+
+    def events(self, player: int, score_before: int) -> dict[str, Any]:
+        """The last step's events for ``player``, as the environments' infos give them."""
+        return {"chain": int(self._chain[player]), "score": int(self.scores[player]) - score_before,
+                "ojama_sent": int(self._sent[player]), "ojama_received": int(self._received[player]),
+                "illegal": bool(self._substituted[player])}
 
 
 def _renderer() -> Any:

@@ -4,20 +4,29 @@
 ``VectorEnv`` over ``velmo_game.VecGame``, which steps every game in native code without the
 interpreter lock (``gymnasium.make_vec("velmo/Puyo-v0", num_envs=...)`` builds one). Both:
 
-- observation: a dict of ``field`` (``(14, 6)`` uint8, ``PuyoType`` numbers, row 0 the 14th row)
-  and ``pairs`` (``(1 + visible, 2)`` uint8, the current pair then the next ones, child then
-  axis), or, with ``flatten=True`` (``PuyoEnv`` only), those values in one uint8 vector;
+- observation: a dict of ``field`` and ``pairs``, as ``ids`` (``(14, 6)`` and ``(1 + visible, 2)``
+  uint8 ``PuyoType`` numbers, the default) or one-hot ``planes`` (``obs="planes"``, see
+  ``velmo_game.envs.options``), or, with ``flatten=True``, those values in one vector;
 - action: ``Discrete(22)``, the moves of ``velmo.Hand.enumerate()``; the legal ones are in
-  ``info["action_mask"]`` (``(22,)`` int8; ``(num_envs, 22)`` bool for the vector env);
-- reward: the move's score (its chain's, with any all-clear bonus); the episode terminates when
-  the game is over and is truncated after ``max_steps`` moves when that is set;
+  ``info["action_mask"]``, from ``action_masks()`` and, with ``mask_in_obs=True`` (what torchrl's
+  ``ActionMask`` reads), in the observation dict as ``action_mask`` (``(22,)`` int8, ``(num_envs, 22)`` for the
+  vector env: int8 everywhere, the dtype Gymnasium's ``Discrete.sample(mask=...)`` takes). On the
+  step an episode ends the mask is all ones: the action that follows is ignored (the vector env
+  resets the game) and every masked sampler can still draw one;
+- reward: the move's score by default, or ``reward="log_score" | "chain" | callable``; the
+  episode terminates when the game is over and is truncated after ``max_steps`` moves when that
+  is set (``max_episode_steps`` of ``gymnasium.make_vec`` is the same limit);
 - an illegal action: with ``illegal="substitute"`` (the default of ``PuyoEnv``) the lowest legal
   move is played instead and ``illegal_penalty`` is subtracted from the reward; with
   ``illegal="raise"`` it raises ``ValueError`` and the game is unchanged. The vector env takes the
   same option, ``"raise"`` by default as in ``VecGame``: a batch with an illegal move is refused
   (``ValueError``, no game changed); ``info["illegal"]`` marks the substituted games.
 
-``reset(seed=s)`` starts ``Game(s)``; a reset without a seed starts the next seed.
+Seeds: episode ``k`` after ``reset(seed=s)`` plays ``Game(episode_seed(s, copy, k))``, where a
+``PuyoEnv`` is copy ``copy`` (0 unless given) and game ``i`` of a vector env copy ``i`` (``velmo_game.episode_seed``, one
+rule for every environment and batch). So ``make`` and ``make_vec`` seeded alike start with the
+same game, copies seeded ``s, s + 1, ...`` never share a game, and ``PuyoEnv.game_seed`` (the
+vector env's ``batch.seeds[i]``) replays an episode: ``Game(env.unwrapped.game_seed)``.
 """
 
 from __future__ import annotations
@@ -31,19 +40,19 @@ from gymnasium import spaces
 from gymnasium.vector import AutoresetMode, VectorEnv
 
 from velmo_game import _versus
-from velmo_game._native import Game, ObservationBuffer, VecGame
+from velmo_game._native import Game, ObservationBuffer, VecGame, episode_seed
+from velmo_game.envs.options import ObservationForm, ObsName, RewardArg, reward_function
 
 NUM_MOVES = 22
-_MASK64 = (1 << 64) - 1
+#: The mask of a step that ends an episode: any action, which is ignored.
+_ENDING_MASK = np.ones(NUM_MOVES, dtype=np.int8)
 
 
-def _dict_space(visible: int) -> spaces.Dict:
-    return spaces.Dict(
-        {
-            "field": spaces.Box(0, 7, shape=(14, 6), dtype=np.uint8),
-            "pairs": spaces.Box(0, 7, shape=(1 + visible, 2), dtype=np.uint8),
-        }
-    )
+def _dict_space(form: ObservationForm, mask_in_obs: bool = False) -> spaces.Dict:
+    parts: dict[str, spaces.Space[Any]] = {"field": form.field_space, "pairs": form.pairs_space}
+    if mask_in_obs:
+        parts["action_mask"] = spaces.Box(0, 1, shape=(NUM_MOVES,), dtype=np.int8)
+    return spaces.Dict(parts)
 
 
 class PuyoEnv(gymnasium.Env[Any, np.int64]):
@@ -57,12 +66,19 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         colors: int = 4,
         visible: int = 2,
         max_steps: int | None = None,
+        copy: int = 0,
         flatten: bool = False,
+        obs: ObsName = "ids",
+        obs_dtype: Any = np.float32,
+        reward: RewardArg = "score",
+        mask_in_obs: bool = False,
         illegal: _versus.IllegalPolicy = "substitute",
         illegal_penalty: float = 0.0,
         render_mode: str | None = None,
     ) -> None:
         _versus.check_env_options(illegal, render_mode)
+        if mask_in_obs and flatten:
+            raise ValueError("mask_in_obs adds a key to the observation dict: it cannot go with flatten=True")
         if max_steps is not None and max_steps < 1:
             raise ValueError(f"max_steps must be at least 1 or None, not {max_steps}")
         self.render_mode = render_mode
@@ -70,38 +86,54 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         self._visible = visible
         self._max_steps = max_steps
         self._flatten = flatten
+        self._form = ObservationForm(obs, visible, obs_dtype)
+        self._reward = reward_function(reward)
+        # The plain form's step copies the buffer's arrays itself: the fast path.
+        self._plain = self._form.is_ids and not flatten and not mask_in_obs and self._reward is None
+        self._mask_in_obs = mask_in_obs
         self._illegal: _versus.IllegalPolicy = illegal
         self._penalty = float(illegal_penalty)
-        self._dict_space = _dict_space(visible)
+        self._dict_space = _dict_space(self._form, mask_in_obs)
         self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
         self.action_space = spaces.Discrete(NUM_MOVES)
         self.game = Game(0, colors=colors, visible=visible)
         self._chain = 0  # the last move's, for the picture
-        self._next_seed = 0
+        self._copy = copy
+        self._seed = 0
+        self._episode = -1  # a first reset without a seed plays episode 0 of seed 0
+        self.game_seed = episode_seed(0)
         self._buffer = ObservationBuffer(visible)
-
-    # Each call copies the buffer that the last `_refresh` filled: the caller owns what it gets.
-    def _refresh(self) -> None:
-        self._buffer.fill(self.game)
 
     def _observation(self) -> Any:
         field, pairs = self._buffer.field, self._buffer.pairs
         if self._flatten:
-            return np.concatenate([field.ravel(), pairs.ravel()])
-        return {"field": field.copy(), "pairs": pairs.copy()}
+            if self._form.is_ids:
+                return np.concatenate([field.ravel(), pairs.ravel()])
+            return np.concatenate([self._form.field(field).ravel(), self._form.pairs(pairs).ravel()])
+        observation = {"field": self._form.field(field), "pairs": self._form.pairs(pairs)}
+        if self._mask_in_obs:
+            observation["action_mask"] = self.action_masks()
+        return observation
 
-    def _info(self, **extra: Any) -> dict[str, Any]:
-        return {"action_mask": self._buffer.action_mask.copy(), **extra}
+    def _ended(self) -> bool:
+        game = self.game
+        return game.is_over or (self._max_steps is not None and game.turn >= self._max_steps)
+
+    def action_masks(self) -> npt.NDArray[np.int8]:
+        """The ``(22,)`` int8 mask of the last observation (sb3-contrib's convention)."""
+        return _ENDING_MASK.copy() if self._ended() else self._buffer.action_mask.copy()
 
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         super().reset(seed=seed)
         if seed is not None:
-            self._next_seed = seed
-        self.game = Game(self._next_seed, colors=self._colors, visible=self._visible)
-        self._next_seed = (self._next_seed + 1) & _MASK64
+            self._seed, self._episode = seed, 0
+        else:
+            self._episode += 1
+        self.game_seed = episode_seed(self._seed, self._copy, self._episode)
+        self.game = Game(self.game_seed, colors=self._colors, visible=self._visible)
         self._chain = 0
-        self._refresh()
-        return self._observation(), self._info()
+        self._buffer.fill(self.game)
+        return self._observation(), {"action_mask": self._buffer.action_mask.copy()}
 
     def step(self, action: Any) -> tuple[Any, SupportsFloat, bool, bool, dict[str, Any]]:
         if self.game.is_over:
@@ -115,14 +147,20 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
             move = game.legal_moves()[0]
             penalised = True
         result = game.play(move)
-        self._chain, score = result.chain, result.score
-        reward = float(score) - self._penalty if penalised else float(score)
-        truncated = self._max_steps is not None and game.turn >= self._max_steps and not result.game_over
+        # Each attribute of the native result is read once: a read costs as much as a comparison.
+        self._chain = chain = result.chain
+        score, over = result.score, result.game_over
+        truncated = self._max_steps is not None and game.turn >= self._max_steps and not over
         buffer.fill(game)
-        info = {"action_mask": buffer.action_mask.copy(), "chain": result.chain, "score": score, "illegal": penalised}
-        if self._flatten:
-            return self._observation(), reward, result.game_over, truncated, info
-        return {"field": buffer.field.copy(), "pairs": buffer.pairs.copy()}, reward, result.game_over, truncated, info
+        mask = _ENDING_MASK if over or truncated else buffer.action_mask
+        info = {"action_mask": mask.copy(), "chain": chain, "score": score, "illegal": penalised}
+        if self._plain:  # the default options: the fast path
+            reward = float(score) - self._penalty if penalised else float(score)
+            return {"field": buffer.field.copy(), "pairs": buffer.pairs.copy()}, reward, over, truncated, info
+        reward = float(score) if self._reward is None else float(self._reward(score, chain))
+        if penalised:
+            reward -= self._penalty
+        return self._observation(), reward, over, truncated, info
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:
         if self.render_mode == "ansi":
@@ -135,11 +173,13 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
 class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
     """``num_envs`` one-player games stepped natively by ``VecGame``; see the module's documentation.
 
-    The arrays returned are the batch's own buffers, overwritten by the next step: copy what you
-    keep. Auto-reset follows ``VecGame``'s ``autoreset`` ("next_step" by default).
+    With the default ``obs="ids"``, ``reward="score"`` and no ``flatten``, the arrays returned are
+    the batch's own read-only buffers, overwritten by the next step: copy what you keep. Auto-reset
+    follows ``VecGame``'s ``autoreset`` ("next_step" by default). ``max_episode_steps`` (what
+    ``gymnasium.make_vec`` passes) is another name for ``max_steps``.
     """
 
-    metadata = {"autoreset_mode": AutoresetMode.NEXT_STEP, "render_modes": ["rgb_array"]}
+    metadata = {"autoreset_mode": AutoresetMode.NEXT_STEP, "render_modes": ["ansi", "rgb_array"]}
 
     def __init__(
         self,
@@ -148,46 +188,88 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
         colors: int = 4,
         visible: int = 2,
         max_steps: int | None = None,
+        max_episode_steps: int | None = None,
         num_threads: int | None = None,
         autoreset: str = "next_step",
         seed: int = 0,
+        flatten: bool = False,
+        obs: ObsName = "ids",
+        obs_dtype: Any = np.float32,
+        reward: RewardArg = "score",
         illegal: _versus.IllegalPolicy = "raise",
         illegal_penalty: float = 0.0,
         render_mode: str | None = None,
     ) -> None:
-        if render_mode not in (None, "rgb_array"):
-            raise ValueError(f"render_mode must be None or 'rgb_array', not {render_mode!r}")
+        _versus.check_env_options(illegal, render_mode)
+        if max_episode_steps is not None:
+            if max_steps is not None and max_steps != max_episode_steps:
+                raise ValueError(f"max_steps={max_steps} and max_episode_steps={max_episode_steps} disagree")
+            max_steps = max_episode_steps
         self.render_mode = render_mode
         self.batch = VecGame(num_envs, seed=seed, num_threads=num_threads, colors=colors, visible=visible,
                              autoreset=autoreset, max_steps=max_steps, illegal=illegal, illegal_penalty=illegal_penalty)
         modes = {"next_step": AutoresetMode.NEXT_STEP, "same_step": AutoresetMode.SAME_STEP,
                  "disabled": AutoresetMode.DISABLED}
-        self.metadata = {"autoreset_mode": modes[autoreset], "render_modes": ["rgb_array"]}
+        self.metadata = {"autoreset_mode": modes[autoreset], "render_modes": ["ansi", "rgb_array"]}
         self.num_envs = num_envs
-        self.single_observation_space = _dict_space(visible)
+        self._form = ObservationForm(obs, visible, obs_dtype)
+        self._reward = reward_function(reward)
+        self._flatten = flatten
+        self._started = False
+        dict_space = _dict_space(self._form)
+        self.single_observation_space = spaces.flatten_space(dict_space) if flatten else dict_space
         self.single_action_space = spaces.Discrete(NUM_MOVES)
         self.observation_space = gymnasium.vector.utils.batch_space(self.single_observation_space, num_envs)
         self.action_space = gymnasium.vector.utils.batch_space(self.single_action_space, num_envs)
 
-    def _observation(self) -> dict[str, npt.NDArray[np.uint8]]:
-        return {"field": self.batch.field, "pairs": self.batch.pairs}
+    def _convert(self, field: npt.NDArray[np.uint8], pairs: npt.NDArray[np.uint8]) -> Any:
+        if self._form.is_ids and not self._flatten:
+            return {"field": field, "pairs": pairs}
+        field, pairs = self._form.field(field), self._form.pairs(pairs)
+        if self._flatten:
+            n = len(field)
+            return np.concatenate([field.reshape(n, -1), pairs.reshape(n, -1)], axis=1)
+        return {"field": field, "pairs": pairs}
+
+    def _observation(self) -> Any:
+        return self._convert(self.batch.field, self.batch.pairs)
 
     def _info(self) -> dict[str, Any]:
-        return {"action_mask": self.batch.action_masks, "chain": self.batch.chain, "score": self.batch.score,
+        info = {"action_mask": self.batch.action_masks, "chain": self.batch.chain, "score": self.batch.score,
                 "illegal": self.batch.substituted}
+        if self.metadata["autoreset_mode"] == AutoresetMode.SAME_STEP:
+            ended = self.batch.terminated | self.batch.truncated
+            if ended.any():
+                info["final_obs"] = self._convert(self.batch.final_field, self.batch.final_pairs)
+                info["_final_obs"] = ended
+        return info
+
+    def action_masks(self) -> npt.NDArray[np.int8]:
+        """The ``(num_envs, 22)`` int8 masks of the last observation (the batch's read-only array)."""
+        masks: npt.NDArray[np.int8] = self.batch.action_masks
+        return masks
 
     def reset(self, *, seed: int | list[int] | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         if isinstance(seed, list):
             raise ValueError("a VecGame is seeded as a whole: pass one int seed")
-        self.batch.reset(seed)
+        # The first reset without a seed plays episode 0 of the constructor's seed, as PuyoEnv's.
+        self.batch.reset(seed if seed is not None or self._started else self.batch.seed)
+        self._started = True
         return self._observation(), self._info()
 
     def step(self, actions: Any) -> tuple[Any, Any, Any, Any, dict[str, Any]]:
         _, rewards, terminated, truncated = self.batch.step(np.asarray(actions))
+        if self._reward is not None:
+            batch = self.batch
+            scores = rewards + np.float32(batch.illegal_penalty) * batch.substituted
+            rewards = np.asarray(self._reward(scores, batch.chain), dtype=np.float32)
+            rewards = rewards - np.float32(batch.illegal_penalty) * batch.substituted
         return self._observation(), rewards, terminated, truncated, self._info()
 
-    def render(self) -> tuple[npt.NDArray[np.uint8], ...] | None:
-        """With ``render_mode="rgb_array"``: one picture per game, as ``PuyoEnv`` draws it."""
+    def render(self) -> tuple[Any, ...] | None:
+        """One picture (``"rgb_array"``) or text (``"ansi"``) per game, as ``PuyoEnv`` draws it."""
+        if self.render_mode == "ansi":
+            return tuple(self.batch.game(i).field.get_pretty_string() for i in range(self.num_envs))
         if self.render_mode != "rgb_array":
             return None
         chains = self.batch.chain

@@ -1,50 +1,57 @@
-"""Two-player matches as a PettingZoo parallel environment.
+"""Two-player matches as a PettingZoo parallel environment (and, by PettingZoo's conversion, an AEC one).
 
 ``parallel_env(...)`` returns a ``ParallelEnv`` over ``velmo_game.Match`` with the agents
-``"player_0"`` and ``"player_1"``. Both act at every step: time advances from one decision to the
-next, and a player who is not due to move at a decision plays ``WAIT`` (22), the only action its
-mask allows. Each action space is ``Discrete(23)``: the 22 moves of ``velmo.Hand.enumerate()`` and
-WAIT.
+``"player_0"`` and ``"player_1"`` (``env(...)`` the same as an ``AECEnv``). Both act at every
+step: time advances from one decision to the next, and a player who is not due to move at a
+decision plays ``WAIT`` (22), the only action its mask allows. Each action space is
+``Discrete(23)``: the 22 moves of ``velmo.Hand.enumerate()`` and WAIT.
 
-Each observation is a dict: ``field`` and ``opponent_field`` ``(14, 6)`` uint8 and ``pairs`` and
-``opponent_pairs`` ``(1 + visible, 2)`` uint8 (as ``Game.observation``), ``pending_ojama`` ``(2,)``
-uint32 (own first), and ``action_mask`` ``(23,)`` int8; ``infos[agent]["action_mask"]`` holds the
-same mask. Rewards are +1 / -1 at the end of a decided match, 0 otherwise, minus
-``illegal_penalty`` for an action that had to be replaced (see ``velmo_game._versus`` for the rule
-of ``illegal``). ``reset(seed=s)`` starts ``Match(s)``; ``reset()`` without a seed starts the next
-match of the sequence begun by the last seed (0 at first), so runs repeat exactly.
+What a player sees (its view): ``field`` and ``opponent_field``, ``pairs`` and ``opponent_pairs``
+(as ``obs="ids"``, ``(14, 6)`` and ``(1 + visible, 2)`` uint8 like ``Game.observation``, or as
+one-hot ``obs="planes"``, see ``velmo_game.envs.options``) and ``pending_ojama`` ``(2,)`` uint32
+(own first). Observations come in one of two layouts:
+
+- ``layout="classic"`` (the default), that of PettingZoo's classic games:
+  ``{"observation": the view flattened into one float32 vector, "action_mask": (23,) int8}``;
+- ``layout="dict"``: the view's five arrays and ``action_mask`` side by side in one dict.
+
+``infos[agent]["action_mask"]`` holds the same mask. Rewards are +1 / -1 at the end of a decided
+match, 0 otherwise, minus ``illegal_penalty`` for an action that had to be replaced (see
+``velmo_game._versus`` for the rule of ``illegal``). Episode ``k`` after ``reset(seed=s)`` plays
+``Match(episode_seed(s, copy, k))`` (its seed is ``match_seed``), the rule of every
+environment of the package (``copy`` is 0 unless given; match ``i`` of ``VecGame(..., versus=True)``
+is copy ``i``), so runs repeat exactly.
 """
 
 from __future__ import annotations
 
-from typing import Any
+from typing import Any, Literal, Union
 
 import numpy as np
 import numpy.typing as npt
 from gymnasium import spaces
-from pettingzoo import ParallelEnv  # type: ignore[import-untyped]  # PettingZoo ships no type information
+from pettingzoo import AECEnv, ParallelEnv  # type: ignore[import-untyped]  # PettingZoo ships no type information
+from pettingzoo.utils.conversions import parallel_to_aec  # type: ignore[import-untyped]
 
 from velmo_game import _versus
-from velmo_game._native import Match, Rules, Timing
+from velmo_game._native import Match, Rules, Timing, episode_seed
+from velmo_game.envs.options import ObservationForm, ObsName
 
 AGENTS = ("player_0", "player_1")
 WAIT = _versus.WAIT
+Layout = Union[Literal["classic"], Literal["dict"]]
 
 
-def observation_space(visible: int) -> spaces.Dict:
+def observation_space(visible: int, obs: ObsName = "ids", layout: Layout = "classic", obs_dtype: Any = np.float32) -> spaces.Dict:
     """The observation space of one agent."""
-    field = spaces.Box(0, 7, shape=(14, 6), dtype=np.uint8)
-    pairs = spaces.Box(0, 7, shape=(1 + visible, 2), dtype=np.uint8)
-    return spaces.Dict(
-        {
-            "field": field,
-            "pairs": pairs,
-            "opponent_field": field,
-            "opponent_pairs": pairs,
-            "pending_ojama": spaces.Box(0, np.iinfo(np.uint32).max, shape=(2,), dtype=np.uint32),
-            "action_mask": spaces.Box(0, 1, shape=(_versus.NUM_ACTIONS,), dtype=np.int8),
-        }
-    )
+    view = _versus.view_space(ObservationForm(obs, visible, obs_dtype))
+    mask = spaces.Box(0, 1, shape=(_versus.NUM_ACTIONS,), dtype=np.int8)
+    if layout == "classic":
+        flat = spaces.flatten_space(view)
+        assert isinstance(flat, spaces.Box)
+        low, high = flat.low.astype(np.float32), flat.high.astype(np.float32)
+        return spaces.Dict({"observation": spaces.Box(low, high, dtype=np.float32), "action_mask": mask})
+    return spaces.Dict({**view.spaces, "action_mask": mask})
 
 
 class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped base
@@ -59,21 +66,27 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
         visible: int = 2,
         rules: Rules | None = None,
         timing: Timing | None = None,
+        obs: ObsName = "ids",
+        obs_dtype: Any = np.float32,
+        layout: Layout = "classic",
+        copy: int = 0,
         illegal: _versus.IllegalPolicy = "substitute",
         illegal_penalty: float = 0.1,
         render_mode: str | None = None,
     ) -> None:
         _versus.check_env_options(illegal, render_mode)
+        if layout not in ("classic", "dict"):
+            raise ValueError(f"layout must be 'classic' or 'dict', not {layout!r}")
         self.possible_agents = list(AGENTS)
         self.agents: list[str] = []
         self.render_mode = render_mode
         self._settings = _versus.MatchSettings(colors, visible, rules, timing)
-        self._illegal: _versus.IllegalPolicy = illegal
-        self._penalty = float(illegal_penalty)
-        self._observation_space = observation_space(visible)
+        self._form = ObservationForm(obs, visible, obs_dtype)
+        self._layout = layout
+        self._observation_space = observation_space(visible, obs, layout, obs_dtype)
         self._action_space = {agent: spaces.Discrete(_versus.NUM_ACTIONS) for agent in AGENTS}
-        self._next_seed = 0
-        self.match = self._settings.new_match(0)
+        self._native = _versus.NativeMatch(self._settings, copy, illegal, illegal_penalty)
+        self.match_seed = episode_seed(0, copy)
 
     def observation_space(self, agent: str) -> spaces.Space[Any]:
         return self._observation_space
@@ -81,27 +94,32 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
     def action_space(self, agent: str) -> spaces.Space[Any]:
         return self._action_space[agent]
 
+    @property
+    def match(self) -> Match:
+        """A copy of the match being played."""
+        return self._native.match
+
     def _observations(self) -> dict[str, dict[str, npt.NDArray[Any]]]:
-        out = {}
+        out: dict[str, dict[str, npt.NDArray[Any]]] = {}
         for player, agent in enumerate(AGENTS):
-            observation = _versus.player_observation(self.match, player)
-            observation["action_mask"] = _versus.action_mask(self.match, player)
-            out[agent] = observation
+            mask = self._native.mask(player)
+            if self._layout == "classic":
+                out[agent] = {"observation": self._native.flat_view(player, self._form), "action_mask": mask}
+            else:
+                out[agent] = {**self._native.view(player, self._form), "action_mask": mask}
         return out
 
     def _infos(self, observations: dict[str, dict[str, npt.NDArray[Any]]]) -> dict[str, dict[str, Any]]:
         return {
-            agent: {"action_mask": observations[agent]["action_mask"], "frame": self.match.frame}
+            agent: {"action_mask": observations[agent]["action_mask"].copy(), "frame": self._native.frame}
             for agent in AGENTS
         }
 
     def reset(
         self, seed: int | None = None, options: dict[str, Any] | None = None
     ) -> tuple[dict[str, dict[str, npt.NDArray[Any]]], dict[str, dict[str, Any]]]:
-        if seed is not None:
-            self._next_seed = seed
-        self.match = self._settings.new_match(self._next_seed)
-        self._next_seed = (self._next_seed + 1) & ((1 << 64) - 1)
+        self._native.reset(seed)
+        self.match_seed = self._native.seed
         self.agents = list(AGENTS)
         observations = self._observations()
         return observations, self._infos(observations)
@@ -117,20 +135,17 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
     ]:
         if not self.agents:
             raise ValueError("the match is over: call reset() first")
-        by_player = {AGENTS.index(agent): int(action) for agent, action in actions.items() if agent in AGENTS}
-        moves, penalised = _versus.resolve_moves(self.match, by_player, self._illegal)
-        result = self.match.step(moves)
-        outcome = _versus.outcome_rewards(self.match)
-        truncated = _versus.is_truncated(self.match)
-        terminated = self.match.is_over and not truncated
-        rewards = {agent: outcome[p] - (self._penalty if penalised[p] else 0.0) for p, agent in enumerate(AGENTS)}
+        native = self._native
+        scores = native.scores.tolist()
+        native.step(int(actions.get(AGENTS[0], WAIT)), int(actions.get(AGENTS[1], WAIT)))
+        terminated, truncated = native.terminated, native.truncated
+        reward_0, reward_1 = native.rewards.tolist()
+        rewards = {AGENTS[0]: reward_0, AGENTS[1]: reward_1}
         observations = self._observations()
         infos = self._infos(observations)
         for player, agent in enumerate(AGENTS):
-            events = result.players[player]
-            infos[agent].update(chain=events.chain, score=events.score, ojama_sent=events.ojama_sent,
-                                ojama_received=events.ojama_received, illegal=penalised[player])
-        if self.match.is_over:
+            infos[agent].update(native.events(player, scores[player]))
+        if terminated or truncated:
             self.agents = []
         return (
             observations,
@@ -154,3 +169,8 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
 def parallel_env(**options: Any) -> PuyoVersusParallelEnv:
     """A new two-player versus environment; the options are those of ``PuyoVersusParallelEnv``."""
     return PuyoVersusParallelEnv(**options)
+
+
+def env(**options: Any) -> AECEnv:
+    """The same environment as an ``AECEnv`` (the agents take turns), by PettingZoo's conversion."""
+    return parallel_to_aec(parallel_env(**options))

@@ -8,12 +8,18 @@ with the opponent moving as often as it is due, until the agent must move again 
 ends.
 
 The action space is ``Discrete(22)`` (the moves of ``velmo.Hand.enumerate()``); the legal ones are
-in ``info["action_mask"]`` (``(22,)`` int8). The observation is a dict of ``field`` and
+in ``info["action_mask"]`` and from ``action_masks()`` (``(22,)`` int8; all ones on the step the match
+ends). The observation is a dict of ``field`` and
 ``opponent_field`` ``(14, 6)`` uint8, ``pairs`` and ``opponent_pairs`` ``(1 + visible, 2)`` uint8
-and ``pending_ojama`` ``(2,)`` uint32 (own first), or, with ``flatten=True``, those values in one
+and ``pending_ojama`` ``(2,)`` uint32 (own first), the fields and pairs as ``obs="ids"`` (above) or
+one-hot ``obs="planes"`` (``velmo_game.envs.options``), or, with ``flatten=True``, those values in one
 uint32 vector. Rewards: +1 for a win, -1 for a loss, 0 for a draw and every other step, minus
 ``illegal_penalty`` when an illegal action was replaced by the lowest legal move
 (``illegal="substitute"``, the default; ``illegal="raise"`` refuses it with ``ValueError``).
+
+Episode ``k`` after ``reset(seed=s)`` plays ``Match(episode_seed(s, copy, k))`` (its seed is
+``match_seed``), the rule of every environment of the package (``copy`` is 0 unless given; match ``i`` of
+``VecGame(..., versus=True)`` is copy ``i``).
 """
 
 from __future__ import annotations
@@ -26,8 +32,9 @@ import numpy.typing as npt
 from gymnasium import spaces
 
 from velmo_game import _versus
-from velmo_game._native import Match, Rules, Timing
-from velmo_game._versus import Opponent, RandomOpponent
+from velmo_game._native import Match, Rules, Timing, episode_seed
+from velmo_game._versus import WAIT, Opponent, RandomOpponent
+from velmo_game.envs.options import ObservationForm, ObsName
 
 AGENT = 0
 OPPONENT = 1
@@ -46,7 +53,10 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         rules: Rules | None = None,
         timing: Timing | None = None,
         opponent: Opponent | None = None,
+        copy: int = 0,
         flatten: bool = False,
+        obs: ObsName = "ids",
+        obs_dtype: Any = np.float32,
         illegal: _versus.IllegalPolicy = "substitute",
         illegal_penalty: float = 0.1,
         render_mode: str | None = None,
@@ -55,65 +65,60 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         self.render_mode = render_mode
         self._settings = _versus.MatchSettings(colors, visible, rules, timing)
         self.opponent: Opponent = opponent if opponent is not None else RandomOpponent()
-        self._illegal: _versus.IllegalPolicy = illegal
-        self._penalty = float(illegal_penalty)
         self._flatten = flatten
-        field = spaces.Box(0, 7, shape=(14, 6), dtype=np.uint8)
-        pairs = spaces.Box(0, 7, shape=(1 + visible, 2), dtype=np.uint8)
-        self._dict_space = spaces.Dict(
-            {
-                "field": field,
-                "pairs": pairs,
-                "opponent_field": field,
-                "opponent_pairs": pairs,
-                "pending_ojama": spaces.Box(0, np.iinfo(np.uint32).max, shape=(2,), dtype=np.uint32),
-            }
-        )
+        self._form = ObservationForm(obs, visible, obs_dtype)
+        self._dict_space = _versus.view_space(self._form)
         self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
         self.action_space = spaces.Discrete(22)
-        self.match = self._settings.new_match(0)
-        self._next_seed = 0
+        self._native = _versus.NativeMatch(self._settings, copy, illegal, illegal_penalty)
+        self.match_seed = episode_seed(0, copy)
+
+    @property
+    def match(self) -> Match:
+        """A copy of the match being played."""
+        return self._native.match
 
     def _observation(self) -> Any:
-        observation = _versus.player_observation(self.match, AGENT)
+        observation = self._native.view(AGENT, self._form)
         return spaces.flatten(self._dict_space, observation) if self._flatten else observation
 
-    def _info(self, **extra: Any) -> dict[str, Any]:
-        mask = _versus.action_mask(self.match, AGENT)[:22] if not self.match.is_over else np.zeros(22, dtype=np.int8)
-        return {"action_mask": mask, "frame": self.match.frame, **extra}
+    def action_masks(self) -> npt.NDArray[np.int8]:
+        """The ``(22,)`` int8 mask of the last observation (sb3-contrib's convention); all ones
+        once the match is over, when the next action is never played."""
+        return np.ones(22, dtype=np.int8) if self._native.over else self._native.mask(AGENT)[:22]
 
-    def _run_opponent_until_agent_is_due(self) -> None:
-        while not self.match.is_over and AGENT not in self.match.to_move():
-            self.match.step({OPPONENT: self.opponent(self.match, OPPONENT)})
+    def _info(self, **extra: Any) -> dict[str, Any]:
+        return {"action_mask": self.action_masks(), "frame": self._native.frame, **extra}
+
+    def _run_opponent_until_agent_is_due(self) -> float:
+        """The agent's rewards on the way (the outcome, if the match ends before its turn)."""
+        native, reward = self._native, 0.0
+        while not native.over and not native.due(AGENT):
+            native.step(WAIT, self.opponent(native.match, OPPONENT))
+            reward += float(native.rewards[AGENT])
+        return reward
 
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         super().reset(seed=seed)
-        if seed is not None:
-            self._next_seed = seed
-        match_seed = self._next_seed
-        self._next_seed = (self._next_seed + 1) & ((1 << 64) - 1)
-        self.match = self._settings.new_match(match_seed)
+        self._native.reset(seed)
+        self.match_seed = self._native.seed
         reseed = getattr(self.opponent, "seed", None)
         if callable(reseed):
-            reseed(match_seed ^ 0x5EED)
+            reseed(self.match_seed ^ 0x5EED)
         self._run_opponent_until_agent_is_due()
         return self._observation(), self._info()
 
     def step(self, action: Any) -> tuple[Any, SupportsFloat, bool, bool, dict[str, Any]]:
-        if self.match.is_over:
+        native = self._native
+        if native.over:
             raise ValueError("the match is over: call reset() first")
-        actions = {AGENT: int(action)}
-        if OPPONENT in self.match.to_move():
-            actions[OPPONENT] = self.opponent(self.match, OPPONENT)
-        moves, penalised = _versus.resolve_moves(self.match, actions, self._illegal)
-        result = self.match.step(moves)
-        events = result.players[AGENT]
-        self._run_opponent_until_agent_is_due()
-        truncated = _versus.is_truncated(self.match)
-        terminated = self.match.is_over and not truncated
-        reward = _versus.outcome_rewards(self.match)[AGENT] - (self._penalty if penalised[AGENT] else 0.0)
-        info = self._info(chain=events.chain, score=events.score, ojama_sent=events.ojama_sent, illegal=penalised[AGENT])
-        return self._observation(), reward, terminated, truncated, info
+        score = int(native.scores[AGENT])
+        native.step(int(action), self.opponent(native.match, OPPONENT) if native.due(OPPONENT) else WAIT)
+        events = native.events(AGENT, score)
+        del events["ojama_received"]
+        reward = float(native.rewards[AGENT]) + self._run_opponent_until_agent_is_due()
+        terminated, truncated = native.terminated, native.truncated
+        return self._observation(), reward, terminated, truncated, self._info(**events)
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:
         if self.render_mode == "ansi":

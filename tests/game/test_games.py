@@ -379,7 +379,7 @@ def test_observation_shows_the_field_and_the_visible_pairs():
     shown = [game.current_pair, *game.next_pairs]
     assert pairs.tolist() == [[p.child + 1, p.axis + 1] for p in shown]
     mask = game.action_mask()
-    assert mask.shape == (22,) and mask.dtype == np.bool_ and np.flatnonzero(mask).tolist() == game.legal_moves()
+    assert mask.shape == (22,) and mask.dtype == np.int8 and np.flatnonzero(mask).tolist() == game.legal_moves()
 
 
 def test_a_state_that_is_not_a_game_is_refused():

@@ -8,19 +8,32 @@ import pytest
 
 pytest.importorskip("pettingzoo")
 
-from pettingzoo.test import parallel_api_test, parallel_seed_test  # noqa: E402
+from pettingzoo.test import api_test, parallel_api_test, parallel_seed_test  # noqa: E402
 
-from velmo_game import Match  # noqa: E402
-from velmo_game.pettingzoo import WAIT, parallel_env  # noqa: E402
+from velmo_game import Match, episode_seed  # noqa: E402
+from velmo_game.pettingzoo import WAIT, env, parallel_env  # noqa: E402
 
 
 def first_legal(observation: dict[str, np.ndarray]) -> int:
     return int(np.flatnonzero(observation["action_mask"])[0])
 
 
-def test_parallel_api_and_seed_tests_pass():
-    parallel_api_test(parallel_env(), num_cycles=400)
-    parallel_seed_test(lambda: parallel_env(visible=1), num_cycles=400)
+@pytest.mark.parametrize("options", [{}, {"layout": "dict"}, {"obs": "planes"}, {"obs": "planes", "layout": "dict"},
+                                     {"obs": "planes", "obs_dtype": np.uint8}])
+def test_parallel_api_seed_and_aec_api_tests_pass(options):
+    parallel_api_test(parallel_env(**options), num_cycles=400)
+    parallel_seed_test(lambda: parallel_env(visible=1, **options), num_cycles=400)
+    api_test(env(**options), num_cycles=200)
+
+
+def test_the_classic_layout_holds_the_whole_view():
+    classic, plain = parallel_env(), parallel_env(layout="dict")
+    observations, infos = classic.reset(seed=3)
+    views, _ = plain.reset(seed=3)
+    assert set(observations["player_1"]) == {"observation", "action_mask"}
+    np.testing.assert_array_equal(observations["player_1"]["action_mask"], infos["player_1"]["action_mask"])
+    flat = np.concatenate([views["player_1"][k].ravel() for k in sorted(views["player_1"]) if k != "action_mask"])
+    np.testing.assert_array_equal(observations["player_1"]["observation"], flat.astype(np.float32))
 
 
 def test_an_agent_that_is_not_due_may_only_wait():
@@ -44,9 +57,9 @@ def test_an_agent_that_is_not_due_may_only_wait():
 
 
 def test_the_environment_plays_the_match_of_its_seed():
-    env = parallel_env()
+    env = parallel_env(layout="dict")
     observations, _ = env.reset(seed=11)
-    match = Match(11)
+    match = Match(episode_seed(11))
     rewards: dict[str, float] = {}
     while env.agents:
         actions = {a: first_legal(observations[a]) for a in env.agents}
@@ -64,7 +77,7 @@ def test_reset_without_a_seed_goes_on_with_the_next_match():
     env = parallel_env()
     env.reset(seed=7)
     env.reset()
-    assert env.match == Match(8)
+    assert env.match == Match(episode_seed(7, 0, 1))
 
 
 def test_an_illegal_action_is_replaced_and_charged_or_refused():
@@ -77,7 +90,7 @@ def test_an_illegal_action_is_replaced_and_charged_or_refused():
     strict = parallel_env(illegal="raise")
     strict.reset(seed=1)
     before = strict.match.clone()
-    with pytest.raises(ValueError, match="player 0 is due"):
+    with pytest.raises(ValueError, match="player 0 .*is due"):
         strict.step({"player_0": WAIT, "player_1": 0})
     assert strict.match == before
 

@@ -83,7 +83,7 @@ def test_an_illegal_move_refuses_the_whole_batch() -> None:
         batch.step(np.array([int(random_legal(batch.action_masks[:1], rng)[0]), 0]))
         if batch.terminated.any():
             pytest.skip("a game ended first")
-    illegal = int(np.flatnonzero(~batch.action_masks[1])[0])
+    illegal = int(np.flatnonzero(batch.action_masks[1] == 0)[0])
     steps = batch.episode_steps.copy()
     with pytest.raises(ValueError, match="not legal"):
         batch.step(np.array([int(np.flatnonzero(batch.action_masks[0])[0]), illegal]))

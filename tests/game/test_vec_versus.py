@@ -44,8 +44,9 @@ def play_against_envs(num_threads: int, autoreset: str, illegal: str, steps: int
     matches: enough for the pool to wake its workers on three threads)."""
     batch = vg.VecGame(n, seed=13, num_threads=num_threads, versus=True, autoreset=autoreset, illegal=illegal,
                        illegal_penalty=0.25)
-    envs = [pettingzoo.parallel_env(illegal=illegal, illegal_penalty=0.25) for _ in range(n)]
-    observations = [env.reset(seed=int(batch.seeds[i]))[0] for i, env in enumerate(envs)]
+    # Env i is copy i: its resets follow match i's episodes by the shared seed rule.
+    envs = [pettingzoo.parallel_env(illegal=illegal, illegal_penalty=0.25, layout="dict", copy=i) for i in range(n)]
+    observations = [env.reset(seed=13)[0] for env in envs]
     ended = [False] * n
     endings = 0
     rng = np.random.default_rng(3)
@@ -61,7 +62,8 @@ def play_against_envs(num_threads: int, autoreset: str, illegal: str, steps: int
                     assert batch.terminated[i] or batch.truncated[i]
                     assert not batch.rewards[i].any() and batch.action_masks[i, :, WAIT].all()
                     continue
-                observations[i] = env.reset(seed=int(batch.seeds[i]))[0]
+                observations[i] = env.reset()[0]
+                assert env.match_seed == batch.seeds[i]
                 ended[i] = False
                 assert batch.episode_steps[i] == 0 and not batch.terminated[i] and not batch.rewards[i].any()
                 assert_matches_env(batch, i, observations[i])
@@ -84,7 +86,7 @@ def play_against_envs(num_threads: int, autoreset: str, illegal: str, steps: int
                     assert np.array_equal(batch.final_field[i, p], observations[i][agent]["field"])
                     assert np.array_equal(batch.final_pairs[i, p], observations[i][agent]["pairs"])
                     assert np.array_equal(batch.final_pending_ojama[i, [p, 1 - p]], observations[i][agent]["pending_ojama"])
-                observations[i] = env.reset(seed=int(batch.seeds[i]))[0]
+                observations[i] = env.reset()[0]
                 assert batch.episode_steps[i] == 0
             elif over:
                 ended[i] = True

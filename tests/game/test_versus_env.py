@@ -9,7 +9,7 @@ pytest.importorskip("gymnasium")
 
 from gymnasium.utils.env_checker import check_env  # noqa: E402
 
-from velmo_game import Match  # noqa: E402
+from velmo_game import Match, episode_seed  # noqa: E402
 from velmo_game.versus_env import PuyoVersusEnv  # noqa: E402
 
 
@@ -27,7 +27,8 @@ def test_a_replaceable_opponent_is_asked_whenever_player_1_is_due():
 
     env = PuyoVersusEnv(opponent=lowest)
     observation, info = env.reset(seed=5)
-    match = Match(5)
+    match = Match(env.match_seed)
+    assert env.match_seed == episode_seed(5)
     done = False
     while not done:
         action = int(np.flatnonzero(info["action_mask"])[0])
@@ -54,7 +55,6 @@ def test_observations_come_at_the_agents_decisions():
 def test_an_illegal_action_is_replaced_and_charged_or_refused():
     env = PuyoVersusEnv(illegal="raise")
     env.reset(seed=0)
-    env.match = Match(0, fields=None)
     before = env.match.clone()
     with pytest.raises(ValueError):
         env.step(40)

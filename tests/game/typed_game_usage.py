@@ -39,7 +39,7 @@ def exercise_game() -> None:
     assert_type(game.current_pair, velmo.Pair)
     assert_type(game.next_pairs, tuple[velmo.Pair, ...])
     assert_type(game.legal_moves(), list[int])
-    assert_type(game.action_mask(), npt.NDArray[np.bool_])
+    assert_type(game.action_mask(), npt.NDArray[np.int8])
     field, pairs = game.observation()
     assert_type(field, npt.NDArray[np.uint8])
     result = game.play(game.legal_moves()[0])

@@ -218,13 +218,9 @@ void GameBatch::sample_actions(std::int64_t* out) {
     }, kMinGamesPerThread);
 }
 
-std::uint64_t GameBatch::episode_seed(std::uint64_t seed, std::size_t index, std::uint64_t episode) {
-    const std::uint64_t first = derive_seed(seed, index);
-    return episode == 0 ? first : derive_seed(first, episode);
-}
-
 void GameBatch::start_episode(std::size_t i) {
-    const std::uint64_t seed = episode_seed(config_.seed, i, episodes_[i]);
+    // Game i is environment copy first_copy + i (random.hpp's one rule for every environment).
+    const std::uint64_t seed = episode_seed(config_.seed, config_.first_copy + i, episodes_[i]);
     out_.seeds[i] = seed;
     games_[i] = Game(BitField{}, PairSequence::seeded(seed, config_.colors, SequenceKind::Balanced), config_.visible);
     waiting_[i] = 0;

@@ -109,6 +109,9 @@ struct BatchConfig {
     std::uint64_t max_steps = 0;  // 0: no truncation
     IllegalPolicy illegal = IllegalPolicy::Raise;
     float illegal_penalty = 0;
+    // The environment copy of game 0 (episode_seed's `copy`): a single environment of copy c is a
+    // batch of one whose first copy is c, and plays the games of game c of a larger batch.
+    std::uint64_t first_copy = 0;
 };
 
 // Where a step writes, one row per game (all sized by the caller for num_envs games).
@@ -144,9 +147,6 @@ public:
     [[nodiscard]] const Game& game(std::size_t i) const { return games_[i]; }
     [[nodiscard]] unsigned num_threads() const { return pool_.size(); }
 
-    // The seed of episode `episode` of game `index` under batch seed `seed`: the first episode
-    // is derive_seed(seed, index), the k-th later one derive_seed(that, k).
-    static std::uint64_t episode_seed(std::uint64_t seed, std::size_t index, std::uint64_t episode);
 
     // Every game starts its next episode (seed given: the batch is reseeded, episodes count anew).
     // False when `stop` ended it part way: then only some games started their episode.

@@ -39,7 +39,7 @@ Match MatchBatch::seeded_match(std::uint64_t seed, unsigned colors, const Rules&
 }
 
 void MatchBatch::start_episode(std::size_t i) {
-    const std::uint64_t seed = GameBatch::episode_seed(config_.batch.seed, i, episodes_[i]);
+    const std::uint64_t seed = episode_seed(config_.batch.seed, config_.batch.first_copy + i, episodes_[i]);
     out_.seeds[i] = seed;
     matches_[i] = seeded_match(seed, config_.batch.colors, config_.rules, config_.timing);
     out_.episode_steps[i] = 0;

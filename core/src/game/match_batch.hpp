@@ -87,7 +87,7 @@ public:
     [[nodiscard]] static Match seeded_match(std::uint64_t seed, unsigned colors, const Rules& rules, const Timing& timing);
 
     // Every match starts its next episode (seed given: the batch is reseeded, episodes count
-    // anew). Episode seeds are those of GameBatch::episode_seed.
+    // anew). Match i plays episode_seed(seed, first_copy + i, episode).
     // False when `stop` ended it part way (only some matches started their episode).
     bool reset(std::optional<std::uint64_t> seed, const StopCheck& stop = {});
     // The first action `step` would refuse, actions[2 i + p] being player p's in match i. Out of

@@ -61,6 +61,16 @@ constexpr std::uint64_t derive_seed(std::uint64_t seed, std::uint64_t index) {
     return mix64(seed + kGoldenGamma * (index + 1));
 }
 
+// The seed of episode `episode` of environment copy `copy` run under `seed`: every environment
+// of the package (the single ones, each game or match of a batch) draws its games from this one
+// rule. The first episode is derive_seed(seed, copy), the k-th later one derive_seed(that, k):
+// copies seeded s, s + 1, ... (as vector-env wrappers seed them) and the episodes of one copy all
+// get unrelated sequences, and any episode can be replayed from (seed, copy, episode) alone.
+constexpr std::uint64_t episode_seed(std::uint64_t seed, std::uint64_t copy, std::uint64_t episode) {
+    const std::uint64_t first = derive_seed(seed, copy);
+    return episode == 0 ? first : derive_seed(first, episode);
+}
+
 // The first outputs for seed 0, pinned so that a change of the generator cannot pass unnoticed.
 static_assert(SplitMix64(0).next() == 0xE220A8397B1DCDAF);
 

@@ -1,0 +1,93 @@
+"""The observation and reward forms every environment of the package offers.
+
+Observations (``obs=``):
+
+- ``"ids"`` (the default): the field as ``(14, 6)`` uint8 ``PuyoType`` numbers (row 0 the 14th
+  row) and the pairs as ``(1 + visible, 2)`` uint8 numbers (child, axis), as ``Game.observation``;
+- ``"planes"``: one-hot planes ready for a convolutional network, in ``obs_dtype`` (float32 by
+  default, or uint8): the field as ``(5, 14, 6)``, one plane per puyo type that can lie there
+  (``PLANE_TYPES``: ojama, then the four colours; an empty cell is 0 in every plane), and the
+  pairs as ``(1 + visible, 2, 4)``, one entry per colour (``PAIR_COLOURS``).
+
+Rewards (``reward=``), of the move just played, before any illegal-move penalty:
+
+- ``"score"`` (the default): the move's score (its chain's, with any all-clear bonus);
+- ``"log_score"``: ``log(1 + score)``, which tames the score's heavy tail (0 to 100,000+);
+- ``"chain"``: the move's chain length (0 when nothing vanished);
+- a callable ``f(score, chain)``: called with the move's score and chain, plain ints in a single
+  environment and NumPy arrays of all the copies in a vector environment (so write it with NumPy
+  operations).
+"""
+
+from __future__ import annotations
+
+import math
+from typing import Any, Callable, Literal, Union
+
+import numpy as np
+import numpy.typing as npt
+from gymnasium import spaces
+
+#: The field's ``PuyoType`` numbers that get a plane, in plane order: ojama, red, blue, yellow, green.
+PLANE_TYPES = (1, 4, 5, 6, 7)
+#: The pair colours that get an entry, in order: red, blue, yellow, green.
+PAIR_COLOURS = (4, 5, 6, 7)
+
+ObsName = Union[Literal["ids"], Literal["planes"]]
+RewardFunction = Callable[[Any, Any], Any]
+RewardArg = Union[Literal["score"], Literal["log_score"], Literal["chain"], RewardFunction]
+
+_FIELD_TYPES = np.array(PLANE_TYPES, dtype=np.uint8).reshape(-1, 1, 1)
+_PAIR_TYPES = np.array(PAIR_COLOURS, dtype=np.uint8)
+
+
+class ObservationForm:
+    """How an environment shows fields and pairs: ``ids`` or one-hot ``planes`` (see the module)."""
+
+    def __init__(self, obs: str = "ids", visible: int = 2, dtype: Any = np.float32) -> None:
+        if obs not in ("ids", "planes"):
+            raise ValueError(f"obs must be 'ids' or 'planes', not {obs!r}")
+        self.dtype = np.dtype(dtype)
+        if obs == "planes" and self.dtype not in (np.dtype(np.float32), np.dtype(np.uint8)):
+            raise ValueError(f"obs_dtype must be float32 or uint8, not {self.dtype}")
+        self.name = obs
+        self.is_ids = obs == "ids"
+        rows = 1 + visible
+        if self.is_ids:
+            self.field_space = spaces.Box(0, 7, shape=(14, 6), dtype=np.uint8)
+            self.pairs_space = spaces.Box(0, 7, shape=(rows, 2), dtype=np.uint8)
+        else:
+            self.field_space = spaces.Box(0, 1, shape=(len(PLANE_TYPES), 14, 6), dtype=self.dtype)
+            self.pairs_space = spaces.Box(0, 1, shape=(rows, 2, len(PAIR_COLOURS)), dtype=self.dtype)
+
+    def field(self, ids: npt.NDArray[np.uint8]) -> npt.NDArray[Any]:
+        """Fields ``(..., 14, 6)`` in this form, a new array."""
+        if self.is_ids:
+            return ids.copy()
+        planes: npt.NDArray[Any] = (ids[..., np.newaxis, :, :] == _FIELD_TYPES).astype(self.dtype)
+        return planes
+
+    def pairs(self, ids: npt.NDArray[np.uint8]) -> npt.NDArray[Any]:
+        """Pairs ``(..., 1 + visible, 2)`` in this form, a new array."""
+        if self.is_ids:
+            return ids.copy()
+        planes: npt.NDArray[Any] = (ids[..., np.newaxis] == _PAIR_TYPES).astype(self.dtype)
+        return planes
+
+
+def _log_score(score: Any, chain: Any) -> Any:
+    # A single env's plain int takes math's route: NumPy's costs a microsecond per call.
+    return math.log1p(score) if isinstance(score, int) else np.log1p(score)
+
+
+def reward_function(reward: RewardArg) -> RewardFunction | None:
+    """``f(score, chain)`` for a reward option; None for ``"score"``, which needs no work."""
+    if callable(reward):
+        return reward
+    if reward == "score":
+        return None
+    if reward == "log_score":
+        return _log_score
+    if reward == "chain":
+        return lambda score, chain: chain
+    raise ValueError(f"reward must be 'score', 'log_score', 'chain' or a callable, not {reward!r}")
