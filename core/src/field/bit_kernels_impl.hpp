@@ -122,7 +122,8 @@ struct Kernels {
     // --- vanishing -----------------------------------------------------------------------------
 
     // Receivers of the vanished groups of one step. `add_single` takes a colour's whole vanishing
-    // count when that is one group or none (0 cells).
+    // count when that is one group or none (0 cells); `add_lone_group` the step's only group,
+    // with a function that reads its colour code, for a receiver that needs it.
     struct NoScore {
         static constexpr bool kWantsGroups = false;
         void add(std::uint32_t, std::uint8_t) {}
@@ -144,6 +145,13 @@ struct Kernels {
             bonus_sum += score_rules::connection_bonus<Ops>(count);
             colors |= static_cast<std::uint32_t>(count != 0) << (code & 31);
         }
+        // One group is one colour, whichever it is: the score needs only the number of colours.
+        template <class CodeOf>
+        void add_lone_group(std::uint32_t size, CodeOf) {
+            num_vanished += size;
+            bonus_sum += score_rules::connection_bonus<Ops>(size);
+            colors = 1;
+        }
     };
     struct GroupList {
         static constexpr bool kWantsGroups = true;
@@ -153,6 +161,10 @@ struct Kernels {
         }
         void add_single(std::uint32_t count, std::uint8_t code) {
             if (count != 0) add(count, code);
+        }
+        template <class CodeOf>
+        void add_lone_group(std::uint32_t size, CodeOf code_of) {
+            add(size, code_of());
         }
     };
 
@@ -250,8 +262,10 @@ struct Kernels {
     static void report_step(const Planes& planes, W vanishing, Receiver& receiver) {
         const unsigned count = Ops::popcount(vanishing);
         if (count < kCellsOfTwoGroups) [[likely]] {
-            const unsigned code = 4u | (Ops::is_zero(planes.p0 & vanishing) ? 0u : 1u) | (Ops::is_zero(planes.p1 & vanishing) ? 0u : 2u);
-            receiver.add_single(count, static_cast<std::uint8_t>(code));
+            receiver.add_lone_group(count, [&] {
+                return static_cast<std::uint8_t>(4u | (Ops::is_zero(planes.p0 & vanishing) ? 0u : 1u) |
+                                                 (Ops::is_zero(planes.p1 & vanishing) ? 0u : 2u));
+            });
             return;
         }
         const W region = Ops::load(bit_layout::kConnectionRegion);
