@@ -240,20 +240,20 @@ struct Kernels {
         return logic(kAndThenOr, link_left, Ops::left(w), up_or_w) | logic(kAndThenOr, link_right, Ops::right(w), down);
     }
 
-    // Splits one colour's vanishing cells into groups for the receiver.
+    // Splits one colour's vanishing cells into groups for the receiver. Fewer than 8 cells left
+    // are one group, so the last group needs no growing.
     template <class Receiver>
     static void report_groups(W vanishing, W color_cells, std::uint8_t code, Receiver& receiver) {
-        const unsigned count = Ops::popcount(vanishing);
-        if (count < kCellsOfTwoGroups) [[likely]] {
-            receiver.add_single(count, code);
-            return;
-        }
+        unsigned count = Ops::popcount(vanishing);
         W remaining = vanishing;
-        while (!Ops::is_zero(remaining)) {
+        while (count >= kCellsOfTwoGroups) {
             const W group = grow(Ops::first_seed(remaining), color_cells);
-            receiver.add(Ops::popcount(group), code);
+            const unsigned size = Ops::popcount(group);
+            receiver.add(size, code);
             remaining = remaining & ~group;
+            count -= size;
         }
+        receiver.add_single(count, code);
     }
 
     // Reports the groups of the vanishing cells `vanishing` (not empty). Fewer than 8 cells in
