@@ -240,24 +240,29 @@ struct Kernels {
         return logic(kAndThenOr, link_left, Ops::left(w), up_or_w) | logic(kAndThenOr, link_right, Ops::right(w), down);
     }
 
-    // Splits one colour's vanishing cells into groups for the receiver. Fewer than 8 cells left
-    // are one group, so the last group needs no growing.
+    // Splits the `count` vanishing cells of colour `code` into groups for the receiver. Fewer
+    // than 8 cells are one group (or none), so only bigger colours are grown, and the cells left
+    // after the grown groups are one group once fewer than 8: the last group is counted.
     template <class Receiver>
-    static void report_groups(W vanishing, W color_cells, std::uint8_t code, Receiver& receiver) {
-        unsigned count = Ops::popcount(vanishing);
-        W remaining = vanishing;
-        while (count >= kCellsOfTwoGroups) {
-            const W group = grow(Ops::first_seed(remaining), color_cells);
-            const unsigned size = Ops::popcount(group);
-            receiver.add(size, code);
-            remaining = remaining & ~group;
-            count -= size;
+    static void report_groups(const Planes& planes, W vanishing, unsigned code, unsigned count, Receiver& receiver) {
+        if (count >= kCellsOfTwoGroups) [[unlikely]] {
+            const W color_cells = cells_of_code(planes, code) & Ops::load(bit_layout::kConnectionRegion);
+            W remaining = vanishing & color_cells;
+            while (count >= kCellsOfTwoGroups) {
+                const W group = grow(Ops::first_seed(remaining), color_cells);
+                const unsigned size = Ops::popcount(group);
+                receiver.add(size, static_cast<std::uint8_t>(code));
+                remaining = remaining & ~group;
+                count -= size;
+            }
         }
-        receiver.add_single(count, code);
+        receiver.add_single(count, static_cast<std::uint8_t>(code));
     }
 
     // Reports the groups of the vanishing cells `vanishing` (not empty). Fewer than 8 cells in
-    // all are one group, whose colour is read from any of its cells.
+    // all are one group, whose colour is read from any of its cells. Otherwise the colours are
+    // counted from the cells with p0, with p1 and with both (codes 5, 6 and 7; the rest are
+    // code 4), three population counts for four colours.
     template <class Receiver>
     static void report_step(const Planes& planes, W vanishing, Receiver& receiver) {
         const unsigned count = Ops::popcount(vanishing);
@@ -268,12 +273,15 @@ struct Kernels {
             });
             return;
         }
-        const W region = Ops::load(bit_layout::kConnectionRegion);
-#pragma GCC unroll 4
-        for (unsigned code = 4; code < 8; ++code) {
-            const W color_cells = cells_of_code(planes, code) & region;
-            report_groups(vanishing & color_cells, color_cells, static_cast<std::uint8_t>(code), receiver);
-        }
+        const W with_p0 = vanishing & planes.p0;
+        const W with_p1 = vanishing & planes.p1;
+        const unsigned both = Ops::popcount(with_p0 & with_p1);
+        const unsigned p0_only = Ops::popcount(with_p0) - both;
+        const unsigned p1_only = Ops::popcount(with_p1) - both;
+        report_groups(planes, vanishing, 4, count - p0_only - p1_only - both, receiver);
+        report_groups(planes, vanishing, 5, p0_only, receiver);
+        report_groups(planes, vanishing, 6, p1_only, receiver);
+        report_groups(planes, vanishing, 7, both, receiver);
     }
 
     // The vanishing cells and the ojama touching them, in two levels after the shifts.
