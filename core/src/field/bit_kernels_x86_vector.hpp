@@ -48,10 +48,12 @@ struct X86VectorOps {
 
     static unsigned popcount64(std::uint64_t v) { return static_cast<unsigned>(_mm_popcnt_u64(v)); }
     static unsigned popcount(W v) { return popcount64(low_word(v)) + popcount64(high_word(v)); }
+    // Without a branch: whether the high half is empty depends on the group, and a mispredicted
+    // test cost more than forming both halves' lowest bits.
     static W first_seed(W v) {
         const std::uint64_t high = high_word(v);
-        if (high != 0) return from_words(_blsi_u64(high), 0);
-        return from_words(0, _blsi_u64(low_word(v)));
+        const std::uint64_t low_if_high_empty = _blsi_u64(low_word(v)) & (std::uint64_t{0} - static_cast<std::uint64_t>(high == 0));
+        return from_words(_blsi_u64(high), low_if_high_empty);
     }
 
     static W lane_span(W x) {
