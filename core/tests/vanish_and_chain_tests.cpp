@@ -35,6 +35,11 @@ VanishOutcome vanish_both(std::initializer_list<std::string_view> rows, BitField
     CHECK(velmo_test::to_array_field(bits) == array);
     CHECK_EQ(bit_calculator.score(), array_calculator.score());
     CHECK_EQ(bit_calculator.chain(), array_calculator.chain());
+    // The chain loop tallies its steps on its own (without listing the groups): its first step
+    // scores the same.
+    auto chained = field_from_rows<BitField>(rows);
+    const ChainResult chain = velmo::chain(chained);
+    CHECK_EQ(chain.step_scores.count == 0 ? 0u : chain.step_scores.values[0], bit_calculator.score());
     if (bits_after != nullptr) *bits_after = bits;
     return {bit_calculator.score(), bit_calculator.chain()};
 }
@@ -128,6 +133,9 @@ TEST(separate_and_touching_groups_count_as_expected) {
     CHECK((vanish_both({"RRRR", "BBBB"}) == VanishOutcome{240, 1}));
     // Touching same-colour cells form one group of 8: bonus 5.
     CHECK((vanish_both({"RRRR", "RRRR"}) == VanishOutcome{400, 1}));
+    // One colour's 9 and 10 cells in two groups: 4 and 5 (bonus 2), 5 and 5 (bonus 4).
+    CHECK((vanish_both({"R  R", "R  R", "RR RRR"}) == VanishOutcome{9 * 2 * 10, 1}));
+    CHECK((vanish_both({"R  R", "RR RR", "RR RR"}) == VanishOutcome{10 * 4 * 10, 1}));
     // A group of 11 and one of 5 of another colour: (16) x (10 + 2 + 3) x 10.
     CHECK((vanish_both({"BBBBB", "RRRRRR", "RRRRR"}) == VanishOutcome{16 * 15 * 10, 1}));
     // A whole connection region of one colour: 72 cells, bonus 10.

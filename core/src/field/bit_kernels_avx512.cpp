@@ -29,8 +29,11 @@ struct Avx512Ops : X86VectorOps<Avx512Ops> {
     static W lane_deposit(W holes) { return _mm_srlv_epi16(_mm_set1_epi16(-1), _mm_popcnt_epi16(holes)); }
 
     // Each lane's run length, and the per-lane variable shift by it (close_single_runs).
-    static W run_shift(W cleared) { return _mm_popcnt_epi16(cleared); }
-    static W shift_down(W cells, W length) { return _mm_srlv_epi16(cells, length); }
+    struct Fall {
+        W cells, length;
+    };
+    static Fall run_fall(W cleared, W falling) { return Fall{falling, _mm_popcnt_epi16(cleared)}; }
+    static W fallen(W plane, const Fall& fall) { return _mm_srlv_epi16(plane & fall.cells, fall.length); }
 };
 
 }  // namespace

@@ -122,7 +122,8 @@ struct Kernels {
     // --- vanishing -----------------------------------------------------------------------------
 
     // Receivers of the vanished groups of one step. `add_single` takes a colour's whole vanishing
-    // count when that is one group or none (0 cells).
+    // count when that is one group or none (0 cells); `add_lone_group` the step's only group,
+    // with a function that reads its colour code, for a receiver that needs it.
     struct NoScore {
         static constexpr bool kWantsGroups = false;
         void add(std::uint32_t, std::uint8_t) {}
@@ -144,6 +145,13 @@ struct Kernels {
             bonus_sum += score_rules::connection_bonus<Ops>(count);
             colors |= static_cast<std::uint32_t>(count != 0) << (code & 31);
         }
+        // One group is one colour, whichever it is: the score needs only the number of colours.
+        template <class CodeOf>
+        void add_lone_group(std::uint32_t size, CodeOf) {
+            num_vanished += size;
+            bonus_sum += score_rules::connection_bonus<Ops>(size);
+            colors = 1;
+        }
     };
     struct GroupList {
         static constexpr bool kWantsGroups = true;
@@ -153,6 +161,10 @@ struct Kernels {
         }
         void add_single(std::uint32_t count, std::uint8_t code) {
             if (count != 0) add(count, code);
+        }
+        template <class CodeOf>
+        void add_lone_group(std::uint32_t size, CodeOf code_of) {
+            add(size, code_of());
         }
     };
 
@@ -228,38 +240,48 @@ struct Kernels {
         return logic(kAndThenOr, link_left, Ops::left(w), up_or_w) | logic(kAndThenOr, link_right, Ops::right(w), down);
     }
 
-    // Splits one colour's vanishing cells into groups for the receiver.
+    // Splits the `count` vanishing cells of colour `code` into groups for the receiver. Fewer
+    // than 8 cells are one group (or none), so only bigger colours are grown, and the cells left
+    // after the grown groups are one group once fewer than 8: the last group is counted.
     template <class Receiver>
-    static void report_groups(W vanishing, W color_cells, std::uint8_t code, Receiver& receiver) {
-        const unsigned count = Ops::popcount(vanishing);
-        if (count < kCellsOfTwoGroups) [[likely]] {
-            receiver.add_single(count, code);
-            return;
+    static void report_groups(const Planes& planes, W vanishing, unsigned code, unsigned count, Receiver& receiver) {
+        if (count >= kCellsOfTwoGroups) [[unlikely]] {
+            const W color_cells = cells_of_code(planes, code) & Ops::load(bit_layout::kConnectionRegion);
+            W remaining = vanishing & color_cells;
+            while (count >= kCellsOfTwoGroups) {
+                const W group = grow(Ops::first_seed(remaining), color_cells);
+                const unsigned size = Ops::popcount(group);
+                receiver.add(size, static_cast<std::uint8_t>(code));
+                remaining = remaining & ~group;
+                count -= size;
+            }
         }
-        W remaining = vanishing;
-        while (!Ops::is_zero(remaining)) {
-            const W group = grow(Ops::first_seed(remaining), color_cells);
-            receiver.add(Ops::popcount(group), code);
-            remaining = remaining & ~group;
-        }
+        receiver.add_single(count, static_cast<std::uint8_t>(code));
     }
 
     // Reports the groups of the vanishing cells `vanishing` (not empty). Fewer than 8 cells in
-    // all are one group, whose colour is read from any of its cells.
+    // all are one group, whose colour is read from any of its cells. Otherwise the colours are
+    // counted from the cells with p0, with p1 and with both (codes 5, 6 and 7; the rest are
+    // code 4), three population counts for four colours.
     template <class Receiver>
     static void report_step(const Planes& planes, W vanishing, Receiver& receiver) {
         const unsigned count = Ops::popcount(vanishing);
         if (count < kCellsOfTwoGroups) [[likely]] {
-            const unsigned code = 4u | (Ops::is_zero(planes.p0 & vanishing) ? 0u : 1u) | (Ops::is_zero(planes.p1 & vanishing) ? 0u : 2u);
-            receiver.add_single(count, static_cast<std::uint8_t>(code));
+            receiver.add_lone_group(count, [&] {
+                return static_cast<std::uint8_t>(4u | (Ops::is_zero(planes.p0 & vanishing) ? 0u : 1u) |
+                                                 (Ops::is_zero(planes.p1 & vanishing) ? 0u : 2u));
+            });
             return;
         }
-        const W region = Ops::load(bit_layout::kConnectionRegion);
-#pragma GCC unroll 4
-        for (unsigned code = 4; code < 8; ++code) {
-            const W color_cells = cells_of_code(planes, code) & region;
-            report_groups(vanishing & color_cells, color_cells, static_cast<std::uint8_t>(code), receiver);
-        }
+        const W with_p0 = vanishing & planes.p0;
+        const W with_p1 = vanishing & planes.p1;
+        const unsigned both = Ops::popcount(with_p0 & with_p1);
+        const unsigned p0_only = Ops::popcount(with_p0) - both;
+        const unsigned p1_only = Ops::popcount(with_p1) - both;
+        report_groups(planes, vanishing, 4, count - p0_only - p1_only - both, receiver);
+        report_groups(planes, vanishing, 5, p0_only, receiver);
+        report_groups(planes, vanishing, 6, p1_only, receiver);
+        report_groups(planes, vanishing, 7, both, receiver);
     }
 
     // The vanishing cells and the ojama touching them, in two levels after the shifts.

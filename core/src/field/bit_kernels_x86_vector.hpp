@@ -4,8 +4,9 @@
 // own instruction sets. `Path` is that unit's own Ops type, declared in its anonymous namespace,
 // so every unit instantiates a copy of its own, compiled with its flags: no copy can stand in
 // for another's at link time. `Path` adds lane_deposit(holes) for that gravity, and for the
-// shorter gravity of single runs (close_single_runs) run_shift(cleared), each lane's run length
-// in the form its shift_down(cells, shift) takes.
+// shorter gravity of single runs (close_single_runs) run_fall(cleared, falling), whatever its
+// fallen(plane, fall) needs to move each lane's `falling` cells of a plane down by the length of
+// the lane's run of `cleared` cells.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,16 @@ struct X86VectorOps {
         return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
     }
 
+    // A constant read from memory. GCC builds a vector of a repeated 64-bit pattern from an
+    // integer register (three instructions, two of them on the vector ports) wherever it uses
+    // it, even inside the chain loop when registers run short; read through a pointer the
+    // compiler cannot see into, it is an operand of the instruction that uses it, at no cost.
+    static W from_memory(const W& v) {
+        const W* address = &v;
+        __asm__("" : "+r"(address));
+        return _mm_load_si128(address);
+    }
+
     static W load(u128 v) { return from_words(static_cast<std::uint64_t>(v >> 64), static_cast<std::uint64_t>(v)); }
     static u128 store(W v) { return (static_cast<u128>(high_word(v)) << 64) | low_word(v); }
     static W zero() { return _mm_setzero_si128(); }
@@ -37,10 +48,12 @@ struct X86VectorOps {
 
     static unsigned popcount64(std::uint64_t v) { return static_cast<unsigned>(_mm_popcnt_u64(v)); }
     static unsigned popcount(W v) { return popcount64(low_word(v)) + popcount64(high_word(v)); }
+    // Without a branch: whether the high half is empty depends on the group, and a mispredicted
+    // test cost more than forming both halves' lowest bits.
     static W first_seed(W v) {
         const std::uint64_t high = high_word(v);
-        if (high != 0) return from_words(_blsi_u64(high), 0);
-        return from_words(0, _blsi_u64(low_word(v)));
+        const std::uint64_t low_if_high_empty = _blsi_u64(low_word(v)) & (std::uint64_t{0} - static_cast<std::uint64_t>(high == 0));
+        return from_words(_blsi_u64(high), low_if_high_empty);
     }
 
     static W lane_span(W x) {
@@ -66,13 +79,12 @@ struct X86VectorOps {
     // cell is kept, above it the kept cells are the stack's remaining cells, and the kept cells
     // outside the counted area carry nothing into it.
     //
-    // Each step of the chain waits for this one, so the planes go through two operations only:
-    // a shift of their counted cells (taken before the step, off the critical path) and a select.
-    // cleared - 1 marks the cells below the run (all of a lane without a run), and what gravity
-    // never moves is exactly what lies outside the counted area, so a cell keeps its place
-    // outside the area and below the run, and takes the shifted content elsewhere: a counted cell
-    // at or above the run receives the cell `length` rows above it, or nothing when that lies
-    // outside the area.
+    // Each step of the chain waits for this one, so what follows the shift is a single OR: the
+    // masks are formed while the run lengths are counted. cleared - 1 marks the cells below the
+    // run (all of a lane without a run). What gravity never moves is exactly what lies outside
+    // the counted area, so a cell keeps its place outside the area and below the run; the counted
+    // cells above the run fall by its length onto the run's lowest row and up, and the counted
+    // cells those do not reach are left empty.
     template <class Planes>
     static bool close_single_runs(Planes& planes, W cleared) {
         static_assert(bit_layout::kDropKeep == ~bit_layout::kCountedArea);
@@ -80,17 +92,17 @@ struct X86VectorOps {
         const W minus_one = _mm_add_epi16(cleared, _mm_set1_epi16(-1));
         // One run per lane: adding 1 to the run and all below it clears them, leaving no cleared
         // cell above (an empty lane is all ones and becomes 0).
-        if (_mm_testz_si128(_mm_sub_epi16(cleared | minus_one, _mm_set1_epi16(-1)), cleared) == 0) return false;
+        static constexpr W kOnes = {0x0001000100010001, 0x0001000100010001};
+        if (_mm_testz_si128(_mm_add_epi16(cleared | minus_one, from_memory(kOnes)), cleared) == 0) return false;
         const W counted = load(bit_layout::kCountedArea);
-        const W shift = Path::run_shift(cleared);
         // Outside the counted area, or below the run.
         const W kept_in_place = K::logic([](auto a, auto b, auto c) { return ~a | (b & ~c); }, counted, minus_one, cleared);
+        // Counted, and above the run.
+        const W falling = K::logic([](auto a, auto b, auto c) { return a & ~(b | c); }, counted, minus_one, cleared);
+        const auto fall = Path::run_fall(cleared, falling);
         W* const all[3] = {&planes.p0, &planes.p1, &planes.p2};
 #pragma GCC unroll 3
-        for (W* plane : all) {
-            const W fallen = Path::shift_down(*plane & counted, shift);
-            *plane = K::logic([](auto a, auto b, auto c) { return (a & b) | (~a & c); }, kept_in_place, *plane, fallen);
-        }
+        for (W* plane : all) *plane = (*plane & kept_in_place) | Path::fallen(*plane, fall);
         return true;
     }
 
