@@ -10,6 +10,7 @@
 #include "field/field_state.hpp"
 #include "interop.hpp"
 #include "numpy_buffers.hpp"
+#include "game/env_rules.hpp"
 #include "observation.hpp"
 
 namespace velmo_game {
@@ -47,6 +48,19 @@ std::uint64_t move_from_python(nb::handle move) {
                           nb::cast<std::string>(nb::str(as_int)));
     }
     return static_cast<std::uint64_t>(v);
+}
+
+// An environment's action: any int (NumPy's included; TypeError for a bool, a float or anything
+// else), an int outside 0..21 kept as -1 (an illegal action, for the rules to refuse or replace).
+// `as_int` gets the int, for the message of a refusal.
+std::int64_t action_from_python(nb::handle action, nb::object& as_int) {
+    if (!PyIndex_Check(action.ptr()) || PyBool_Check(action.ptr())) raise_type_error("action must be an int, not " + python_type_name(action));
+    as_int = nb::steal(PyNumber_Index(action.ptr()));
+    if (!as_int.is_valid()) throw nb::python_error();
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
+    if (overflow == 0 && v == -1 && PyErr_Occurred()) throw nb::python_error();
+    return overflow != 0 || v < 0 || v >= static_cast<long long>(velmo::kNumMoves) ? -1 : static_cast<std::int64_t>(v);
 }
 
 // Built with the C API directly: the list is filled in one pass with the interpreter's cached
@@ -119,19 +133,47 @@ public:
     }
 
     void fill(const Game& game) {
-        if (game.visible() != visible_) {
-            raise_value_error("the game shows " + std::to_string(game.visible()) + " next pairs; this buffer holds " +
-                              std::to_string(visible_));
+        check_visible(game);
+        write(game, game.legal_moves());
+    }
+
+    // One step of a single-game environment (velmo::step_env, the rule the batches apply to each
+    // of their games), its observation and mask written into the arrays: (chain, score,
+    // terminated, truncated, substituted, reward).
+    nb::tuple step(Game& game, nb::handle action, const velmo::EnvRules& rules) {
+        check_visible(game);
+        if (game.is_over()) raise_value_error("the game is over: call reset() first");
+        nb::object as_int;
+        const std::int64_t move = action_from_python(action, as_int);
+        const velmo::MoveMask legal = game.legal_moves();
+        if (velmo::refuses(rules, legal, move)) {
+            raise_value_error("move " + nb::cast<std::string>(nb::str(as_int)) +
+                              " is not legal here; info['action_mask'] marks the legal ones");
         }
-        write_field_cells(game.field(), field_data_);
-        write_visible_pairs(game, pairs_data_);
-        write_action_mask(game.legal_moves(), mask_data_);
+        // The episode's moves are the game's: an environment starts each episode on a new game.
+        const velmo::EnvStep step = velmo::step_env(game, legal, move, game.turn() + 1, rules);
+        write(game, step.mask(game.legal_moves()));
+        return nb::make_tuple(step.outcome.chain.chain, step.outcome.score(), step.terminated, step.truncated, step.substituted,
+                              static_cast<double>(step.reward));
     }
 
     [[nodiscard]] unsigned visible() const { return visible_; }
     nb::object field_, pairs_, mask_;
 
 private:
+    void check_visible(const Game& game) const {
+        if (game.visible() != visible_) {
+            raise_value_error("the game shows " + std::to_string(game.visible()) + " next pairs; this buffer holds " +
+                              std::to_string(visible_));
+        }
+    }
+
+    void write(const Game& game, velmo::MoveMask mask) {
+        write_field_cells(game.field(), field_data_);
+        write_visible_pairs(game, pairs_data_);
+        write_action_mask(mask, mask_data_);
+    }
+
     OwnedArrays owned_;
     unsigned visible_;
     std::uint8_t* field_data_ = nullptr;
@@ -289,6 +331,29 @@ void bind_game(nb::module_& m) {
         .def("__repr__", &game_repr);
     m.attr("Game").attr("__hash__") = nb::none();
 
+    nb::class_<velmo::EnvRules>(m, "EnvRules",
+        "The rules of a single-game environment's step: what an illegal action does and when an\n"
+        "episode is truncated (those of ``VecGame``, whose games step by the same native code).")
+        .def("__init__", [](Unmade<velmo::EnvRules> self, nb::handle max_steps, const std::string& illegal, double illegal_penalty) {
+                 new (self.place()) velmo::EnvRules(env_rules_from_python(max_steps, illegal, illegal_penalty));
+             }, nb::kw_only(), "max_steps"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0,
+             nb::sig("def __init__(self, *, max_steps: int | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None"),
+             "``max_steps`` truncates an episode after that many moves (None: never); ``illegal``\n"
+             "``'raise'`` refuses an illegal action, ``'substitute'`` plays the lowest legal move and\n"
+             "subtracts ``illegal_penalty`` from the reward (ValueError for other values).")
+        .def_prop_ro("max_steps", [](const velmo::EnvRules& r) -> nb::object {
+                 return r.max_steps == 0 ? nb::none() : nb::cast(r.max_steps);
+             }, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
+        .def_prop_ro("illegal", [](const velmo::EnvRules& r) { return r.illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute"; },
+                     nb::sig("def illegal(self) -> str"), "``'raise'`` or ``'substitute'``.")
+        .def_prop_ro("illegal_penalty", [](const velmo::EnvRules& r) { return static_cast<double>(r.illegal_penalty); },
+                     "What a substituted move costs (as float32).")
+        .def("__repr__", [](const velmo::EnvRules& r) {
+                 return std::string("EnvRules(max_steps=") + (r.max_steps == 0 ? "None" : std::to_string(r.max_steps)) + ", illegal='" +
+                        (r.illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute") + "', illegal_penalty=" +
+                        nb::cast<std::string>(nb::repr(nb::float_(static_cast<double>(r.illegal_penalty)))) + ")";
+             });
+
     nb::class_<ObservationBuffer>(m, "ObservationBuffer",
         "Read-only arrays that ``fill`` rewrites in place with a game's observation and legal\n"
         "moves: what a single-game environment copies out on each step.")
@@ -299,6 +364,17 @@ void bind_game(nb::module_& m) {
         .def("__repr__", [](const ObservationBuffer& b) { return "ObservationBuffer(" + std::to_string(b.visible()) + ")"; })
         .def("fill", &ObservationBuffer::fill, "game"_a, nb::sig("def fill(self, game: Game) -> None"),
              "Write ``game``'s field, pairs and action mask (ValueError for another ``visible``).")
+        .def("step", &ObservationBuffer::step, "game"_a, "action"_a, "rules"_a,
+             nb::sig("def step(self, game: Game, action: int, rules: EnvRules) -> tuple[int, int, bool, bool, bool, float]"),
+             "One step of a single-game environment under ``rules``, as a batch steps each game:\n"
+             "``action`` played in ``game`` (an illegal one refused or replaced by the lowest legal\n"
+             "move), the game's observation written, and its mask, all ones when the step ends the\n"
+             "episode. Returns (chain, score, terminated, truncated, substituted, reward), the\n"
+             "reward being the move's score less the penalty of a substituted move.\n\n"
+             "Raises:\n"
+             "    ValueError: the game is over, the rules refuse the action (the game is then\n"
+             "        unchanged), or the game shows another number of next pairs.\n"
+             "    TypeError: an action that is not an int.")
         .def_prop_ro("visible", &ObservationBuffer::visible, "How many next pairs the buffer holds.")
         .def_prop_ro("field", [](const ObservationBuffer& b) { return b.field_; },
                      nb::sig("def field(self) -> numpy.typing.NDArray[numpy.uint8]"), "``(14, 6)`` uint8, as ``Game.observation``.")
