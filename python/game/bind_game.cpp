@@ -341,16 +341,14 @@ void bind_game(nb::module_& m) {
              "``max_steps`` truncates an episode after that many moves (None: never); ``illegal``\n"
              "``'raise'`` refuses an illegal action, ``'substitute'`` plays the lowest legal move and\n"
              "subtracts ``illegal_penalty`` from the reward (ValueError for other values).")
-        .def_prop_ro("max_steps", [](const velmo::EnvRules& r) -> nb::object {
-                 return r.max_steps == 0 ? nb::none() : nb::cast(r.max_steps);
-             }, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
-        .def_prop_ro("illegal", [](const velmo::EnvRules& r) { return r.illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute"; },
+        .def_prop_ro("max_steps", &max_steps_to_python, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
+        .def_prop_ro("illegal", &illegal_name,
                      nb::sig("def illegal(self) -> str"), "``'raise'`` or ``'substitute'``.")
         .def_prop_ro("illegal_penalty", [](const velmo::EnvRules& r) { return static_cast<double>(r.illegal_penalty); },
                      "What a substituted move costs (as float32).")
         .def("__repr__", [](const velmo::EnvRules& r) {
-                 return std::string("EnvRules(max_steps=") + (r.max_steps == 0 ? "None" : std::to_string(r.max_steps)) + ", illegal='" +
-                        (r.illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute") + "', illegal_penalty=" +
+                 return "EnvRules(max_steps=" + nb::cast<std::string>(nb::repr(max_steps_to_python(r))) + ", illegal='" + illegal_name(r) +
+                        "', illegal_penalty=" +
                         nb::cast<std::string>(nb::repr(nb::float_(static_cast<double>(r.illegal_penalty)))) + ")";
              });
 

@@ -217,8 +217,7 @@ void make_vec_game(Unmade<VecGame> self, nb::handle num_envs, nb::handle seed, n
     const auto c = static_cast<unsigned>(int_in_range(colors, "colors", 3, 4));
     const auto v = static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs));
     const AutoReset mode = autoreset_from_name(autoreset);
-    const velmo::EnvRules env = env_rules_from_python(max_steps, illegal, illegal_penalty);
-    velmo::BatchConfig config{n, s, c, v, threads, mode, env.max_steps, env.illegal, env.illegal_penalty};
+    velmo::BatchConfig config{n, s, c, v, threads, mode, env_rules_from_python(max_steps, illegal, illegal_penalty)};
     config.first_copy = seed_from_python(first_copy, "first_copy");
     if (versus) {
         new (place) VecGame(std::make_unique<VersusVec>(versus_config(config, rules, timing)));
@@ -308,15 +307,11 @@ void bind_vec(nb::module_& m) {
         .def_prop_ro("visible", [](const VecGame& v) { return v.config().visible; }, "How many next pairs are shown.")
         .def_prop_ro("colors", [](const VecGame& v) { return v.config().colors; }, "The number of colours.")
         .def_prop_ro("autoreset", [](const VecGame& v) { return autoreset_name(v.config().autoreset); }, "The auto-reset mode.")
-        .def_prop_ro("max_steps", [](const VecGame& v) -> nb::object {
-                 const auto limit = v.config().max_steps;
-                 if (limit == 0) return nb::none();
-                 return nb::int_(limit);
-             }, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
+        .def_prop_ro("max_steps", [](const VecGame& v) { return max_steps_to_python(v.config().rules); }, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
         .def_prop_ro("versus", [](const VecGame& v) { return v.is_versus(); }, "Whether the batch holds two-player matches.")
-        .def_prop_ro("illegal", [](const VecGame& v) { return v.config().illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute"; },
+        .def_prop_ro("illegal", [](const VecGame& v) { return illegal_name(v.config().rules); },
                      nb::sig("def illegal(self) -> str"), "What an illegal action does: 'raise' or 'substitute'.")
-        .def_prop_ro("illegal_penalty", [](const VecGame& v) { return static_cast<double>(v.config().illegal_penalty); },
+        .def_prop_ro("illegal_penalty", [](const VecGame& v) { return static_cast<double>(v.config().rules.illegal_penalty); },
                      "Subtracted from the reward of a substituted action.")
         .def_prop_ro("field", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.field_; }); }, nb::sig("def field(self) -> numpy.ndarray"),
                      "(N, 14, 6) uint8 fields; versus (N, 2, 14, 6).")

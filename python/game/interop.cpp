@@ -171,4 +171,10 @@ velmo::EnvRules env_rules_from_python(nb::handle max_steps, const std::string& i
     return rules;
 }
 
+nb::object max_steps_to_python(const velmo::EnvRules& rules) {
+    return rules.max_steps == 0 ? nb::object(nb::none()) : nb::object(nb::int_(rules.max_steps));
+}
+
+const char* illegal_name(const velmo::EnvRules& rules) { return rules.illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute"; }
+
 }  // namespace velmo_game

@@ -248,7 +248,7 @@ std::optional<BatchRefusal> GameBatch::check(const std::int64_t* actions) const 
     for (std::size_t i = 0; i < size(); ++i) {
         const std::int64_t a = actions[i];
         if (a < 0 || a >= static_cast<std::int64_t>(kNumMoves)) return BatchRefusal{i, a, true};
-        if (waiting_[i] == 0 && refuses(config_.rules(), masks_[i], a)) {
+        if (waiting_[i] == 0 && refuses(config_.rules, masks_[i], a)) {
             return BatchRefusal{i, a, false};
         }
     }
@@ -295,7 +295,7 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
         return;
     }
     // The actions have passed `check`: an action the rules refuse never reaches here.
-    const EnvStep step = step_env(games_[i], masks_[i], action, static_cast<std::uint64_t>(++out_.episode_steps[i]), config_.rules());
+    const EnvStep step = step_env(games_[i], masks_[i], action, static_cast<std::uint64_t>(++out_.episode_steps[i]), config_.rules);
     out_.reward[i] = step.reward;
     out_.substituted[i] = step.substituted ? 1 : 0;
     out_.chain[i] = static_cast<std::int32_t>(step.outcome.chain.chain);

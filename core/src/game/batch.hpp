@@ -88,14 +88,11 @@ struct BatchConfig {
     unsigned visible = 2;
     unsigned num_threads = 1;
     AutoReset autoreset = AutoReset::NextStep;
-    std::uint64_t max_steps = 0;  // 0: no truncation
-    IllegalPolicy illegal = IllegalPolicy::Raise;
-    float illegal_penalty = 0;
+    // The step of each game: illegal moves, the penalty, truncation at max_steps.
+    EnvRules rules;
     // The environment copy of game 0 (episode_seed's `copy`): a single environment of copy c is a
     // batch of one whose first copy is c, and plays the games of game c of a larger batch.
     std::uint64_t first_copy = 0;
-
-    [[nodiscard]] EnvRules rules() const { return {illegal, illegal_penalty, max_steps}; }
 };
 
 // Where a step writes, one row per game (all sized by the caller for num_envs games).
