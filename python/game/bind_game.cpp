@@ -36,31 +36,27 @@ Game make_game(nb::handle seed, nb::handle colors, nb::handle visible, nb::handl
     return Game(start, sequence.is_none() ? make_seeded(seed, colors, "balanced") : sequence_from_python(sequence, "sequence"), shown);
 }
 
-std::uint64_t move_from_python(nb::handle move) {
-    if (!PyIndex_Check(move.ptr()) || PyBool_Check(move.ptr())) raise_type_error("move must be an int, not " + python_type_name(move));
-    nb::object as_int = nb::steal(PyNumber_Index(move.ptr()));
-    if (!as_int.is_valid()) throw nb::python_error();
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
-    if (overflow == 0 && v == -1 && PyErr_Occurred()) throw nb::python_error();
-    if (overflow != 0 || v < 0 || v >= static_cast<long long>(velmo::kNumMoves)) {
-        raise_value_error("move must be in 0..21 (an index into velmo.Hand.enumerate()), not " +
-                          nb::cast<std::string>(nb::str(as_int)));
+// An int (NumPy's included; TypeError naming `what` for a bool, a float or anything else) as a
+// move, an int outside 0..21 as -1; `as_int` gets the int, for messages.
+std::int64_t move_or_minus_one(nb::handle value, const char* what, nb::object& as_int) {
+    if (!PyIndex_Check(value.ptr()) || PyBool_Check(value.ptr())) {
+        raise_type_error(std::string(what) + " must be an int, not " + python_type_name(value));
     }
-    return static_cast<std::uint64_t>(v);
-}
-
-// An environment's action: any int (NumPy's included; TypeError for a bool, a float or anything
-// else), an int outside 0..21 kept as -1 (an illegal action, for the rules to refuse or replace).
-// `as_int` gets the int, for the message of a refusal.
-std::int64_t action_from_python(nb::handle action, nb::object& as_int) {
-    if (!PyIndex_Check(action.ptr()) || PyBool_Check(action.ptr())) raise_type_error("action must be an int, not " + python_type_name(action));
-    as_int = nb::steal(PyNumber_Index(action.ptr()));
+    as_int = nb::steal(PyNumber_Index(value.ptr()));
     if (!as_int.is_valid()) throw nb::python_error();
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
     if (overflow == 0 && v == -1 && PyErr_Occurred()) throw nb::python_error();
     return overflow != 0 || v < 0 || v >= static_cast<long long>(velmo::kNumMoves) ? -1 : static_cast<std::int64_t>(v);
+}
+
+std::uint64_t move_from_python(nb::handle move) {
+    nb::object as_int;
+    const std::int64_t v = move_or_minus_one(move, "move", as_int);
+    if (v < 0) {
+        raise_value_error("move must be in 0..21 (an index into velmo.Hand.enumerate()), not " + nb::cast<std::string>(nb::str(as_int)));
+    }
+    return static_cast<std::uint64_t>(v);
 }
 
 // Built with the C API directly: the list is filled in one pass with the interpreter's cached
@@ -144,7 +140,8 @@ public:
         check_visible(game);
         if (game.is_over()) raise_value_error("the game is over: call reset() first");
         nb::object as_int;
-        const std::int64_t move = action_from_python(action, as_int);
+        // An int outside the moves is an illegal action, for the rules to refuse or replace.
+        const std::int64_t move = move_or_minus_one(action, "action", as_int);
         const velmo::MoveMask legal = game.legal_moves();
         if (velmo::refuses(rules, legal, move)) {
             raise_value_error("move " + nb::cast<std::string>(nb::str(as_int)) +
