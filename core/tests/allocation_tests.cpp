@@ -148,7 +148,7 @@ TEST(match_batch_steps_allocate_nothing) {
     out.final_pairs = final_pairs.data();
     out.seeds = seeds.data();
     for (const AutoReset mode : {AutoReset::NextStep, AutoReset::SameStep}) {
-        BatchConfig batch{n, 5, 4, visible, 2, mode, 0, IllegalPolicy::Substitute, 0.5F};
+        BatchConfig batch{n, 5, 4, visible, 2, mode, {IllegalPolicy::Substitute, 0.5F, 0}};
         MatchBatch matches(MatchBatchConfig{batch, Rules{}, Timing{}}, out);
         // Every player always waits: the due ones play their lowest legal move, and the matches
         // soon top out and start again.

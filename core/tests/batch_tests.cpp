@@ -239,7 +239,7 @@ TEST(worker_pool_slices_cover_every_item_once_on_aligned_borders) {
 TEST(threaded_batches_step_exactly_as_one_thread) {
     for (const AutoReset mode : {AutoReset::NextStep, AutoReset::SameStep, AutoReset::Disabled}) {
         for (const std::size_t n : {std::size_t{1}, std::size_t{1100}, std::size_t{2100}}) {
-            const BatchConfig base{n, 11, 4, 2, 1, mode, mode == AutoReset::SameStep ? 20u : 0u};
+            const BatchConfig base{n, 11, 4, 2, 1, mode, {.max_steps = mode == AutoReset::SameStep ? 20u : 0u}};
             const Run expected = run_batch(base, 50);
             for (const unsigned threads : {2u, 3u, 4u}) {
                 BatchConfig config = base;
@@ -254,7 +254,7 @@ TEST(threaded_batches_step_exactly_as_one_thread) {
 
 TEST(sampled_actions_are_legal_and_follow_the_seed) {
     Outputs out(1500, 2);
-    GameBatch batch(BatchConfig{1500, 5, 3, 2, 2, AutoReset::NextStep, 0}, out.view());
+    GameBatch batch(BatchConfig{1500, 5, 3, 2, 2, AutoReset::NextStep, {}}, out.view());
     std::vector<std::int64_t> first(1500), actions(1500);
     batch.sample_actions(first.data());
     std::array<unsigned, kNumMoves> counts{};
@@ -277,7 +277,7 @@ TEST(sampled_actions_are_legal_and_follow_the_seed) {
 TEST(threaded_match_batches_step_exactly_as_one_thread) {
     for (const AutoReset mode : {AutoReset::NextStep, AutoReset::SameStep, AutoReset::Disabled}) {
         for (const std::size_t n : {std::size_t{1}, std::size_t{301}}) {
-            const BatchConfig batch{n, 17, 4, 2, 1, mode, mode == AutoReset::SameStep ? 30u : 0u};
+            const BatchConfig batch{n, 17, 4, 2, 1, mode, {.max_steps = mode == AutoReset::SameStep ? 30u : 0u}};
             const MatchBatchConfig base{batch, Rules{}, Timing{}};
             const std::vector<MatchOutputs> expected = run_match_batch(base, 80);
             for (const unsigned threads : {2u, 3u}) {

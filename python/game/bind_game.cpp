@@ -10,6 +10,7 @@
 #include "field/field_state.hpp"
 #include "interop.hpp"
 #include "numpy_buffers.hpp"
+#include "game/env_rules.hpp"
 #include "observation.hpp"
 
 namespace velmo_game {
@@ -35,16 +36,25 @@ Game make_game(nb::handle seed, nb::handle colors, nb::handle visible, nb::handl
     return Game(start, sequence.is_none() ? make_seeded(seed, colors, "balanced") : sequence_from_python(sequence, "sequence"), shown);
 }
 
-std::uint64_t move_from_python(nb::handle move) {
-    if (!PyIndex_Check(move.ptr()) || PyBool_Check(move.ptr())) raise_type_error("move must be an int, not " + python_type_name(move));
-    nb::object as_int = nb::steal(PyNumber_Index(move.ptr()));
+// An int (NumPy's included; TypeError naming `what` for a bool, a float or anything else) as a
+// move, an int outside 0..21 as -1; `as_int` gets the int, for messages.
+std::int64_t move_or_minus_one(nb::handle value, const char* what, nb::object& as_int) {
+    if (!PyIndex_Check(value.ptr()) || PyBool_Check(value.ptr())) {
+        raise_type_error(std::string(what) + " must be an int, not " + python_type_name(value));
+    }
+    as_int = nb::steal(PyNumber_Index(value.ptr()));
     if (!as_int.is_valid()) throw nb::python_error();
     int overflow = 0;
     const long long v = PyLong_AsLongLongAndOverflow(as_int.ptr(), &overflow);
     if (overflow == 0 && v == -1 && PyErr_Occurred()) throw nb::python_error();
-    if (overflow != 0 || v < 0 || v >= static_cast<long long>(velmo::kNumMoves)) {
-        raise_value_error("move must be in 0..21 (an index into velmo.Hand.enumerate()), not " +
-                          nb::cast<std::string>(nb::str(as_int)));
+    return overflow != 0 || v < 0 || v >= static_cast<long long>(velmo::kNumMoves) ? -1 : static_cast<std::int64_t>(v);
+}
+
+std::uint64_t move_from_python(nb::handle move) {
+    nb::object as_int;
+    const std::int64_t v = move_or_minus_one(move, "move", as_int);
+    if (v < 0) {
+        raise_value_error("move must be in 0..21 (an index into velmo.Hand.enumerate()), not " + nb::cast<std::string>(nb::str(as_int)));
     }
     return static_cast<std::uint64_t>(v);
 }
@@ -119,19 +129,48 @@ public:
     }
 
     void fill(const Game& game) {
-        if (game.visible() != visible_) {
-            raise_value_error("the game shows " + std::to_string(game.visible()) + " next pairs; this buffer holds " +
-                              std::to_string(visible_));
+        check_visible(game);
+        write(game, game.legal_moves());
+    }
+
+    // One step of a single-game environment (velmo::step_env, the rule the batches apply to each
+    // of their games), its observation and mask written into the arrays: (chain, score,
+    // terminated, truncated, substituted, reward).
+    nb::tuple step(Game& game, nb::handle action, const velmo::EnvRules& rules) {
+        check_visible(game);
+        if (game.is_over()) raise_value_error("the game is over: call reset() first");
+        nb::object as_int;
+        // An int outside the moves is an illegal action, for the rules to refuse or replace.
+        const std::int64_t move = move_or_minus_one(action, "action", as_int);
+        const velmo::MoveMask legal = game.legal_moves();
+        if (velmo::refuses(rules, legal, move)) {
+            raise_value_error("move " + nb::cast<std::string>(nb::str(as_int)) +
+                              " is not legal here; info['action_mask'] marks the legal ones");
         }
-        write_field_cells(game.field(), field_data_);
-        write_visible_pairs(game, pairs_data_);
-        write_action_mask(game.legal_moves(), mask_data_);
+        // The episode's moves are the game's: an environment starts each episode on a new game.
+        const velmo::EnvStep step = velmo::step_env(game, legal, move, game.turn() + 1, rules);
+        write(game, step.mask(game.legal_moves()));
+        return nb::make_tuple(step.outcome.chain.chain, step.outcome.score(), step.terminated, step.truncated, step.substituted,
+                              static_cast<double>(step.reward));
     }
 
     [[nodiscard]] unsigned visible() const { return visible_; }
     nb::object field_, pairs_, mask_;
 
 private:
+    void check_visible(const Game& game) const {
+        if (game.visible() != visible_) {
+            raise_value_error("the game shows " + std::to_string(game.visible()) + " next pairs; this buffer holds " +
+                              std::to_string(visible_));
+        }
+    }
+
+    void write(const Game& game, velmo::MoveMask mask) {
+        write_field_cells(game.field(), field_data_);
+        write_visible_pairs(game, pairs_data_);
+        write_action_mask(mask, mask_data_);
+    }
+
     OwnedArrays owned_;
     unsigned visible_;
     std::uint8_t* field_data_ = nullptr;
@@ -289,6 +328,27 @@ void bind_game(nb::module_& m) {
         .def("__repr__", &game_repr);
     m.attr("Game").attr("__hash__") = nb::none();
 
+    nb::class_<velmo::EnvRules>(m, "EnvRules",
+        "The rules of a single-game environment's step: what an illegal action does and when an\n"
+        "episode is truncated (those of ``VecGame``, whose games step by the same native code).")
+        .def("__init__", [](Unmade<velmo::EnvRules> self, nb::handle max_steps, const std::string& illegal, double illegal_penalty) {
+                 new (self.place()) velmo::EnvRules(env_rules_from_python(max_steps, illegal, illegal_penalty));
+             }, nb::kw_only(), "max_steps"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0,
+             nb::sig("def __init__(self, *, max_steps: int | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None"),
+             "``max_steps`` truncates an episode after that many moves (None: never); ``illegal``\n"
+             "``'raise'`` refuses an illegal action, ``'substitute'`` plays the lowest legal move and\n"
+             "subtracts ``illegal_penalty`` from the reward (ValueError for other values).")
+        .def_prop_ro("max_steps", &max_steps_to_python, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
+        .def_prop_ro("illegal", &illegal_name,
+                     nb::sig("def illegal(self) -> str"), "``'raise'`` or ``'substitute'``.")
+        .def_prop_ro("illegal_penalty", [](const velmo::EnvRules& r) { return static_cast<double>(r.illegal_penalty); },
+                     "What a substituted move costs (as float32).")
+        .def("__repr__", [](const velmo::EnvRules& r) {
+                 return "EnvRules(max_steps=" + nb::cast<std::string>(nb::repr(max_steps_to_python(r))) + ", illegal='" + illegal_name(r) +
+                        "', illegal_penalty=" +
+                        nb::cast<std::string>(nb::repr(nb::float_(static_cast<double>(r.illegal_penalty)))) + ")";
+             });
+
     nb::class_<ObservationBuffer>(m, "ObservationBuffer",
         "Read-only arrays that ``fill`` rewrites in place with a game's observation and legal\n"
         "moves: what a single-game environment copies out on each step.")
@@ -299,6 +359,17 @@ void bind_game(nb::module_& m) {
         .def("__repr__", [](const ObservationBuffer& b) { return "ObservationBuffer(" + std::to_string(b.visible()) + ")"; })
         .def("fill", &ObservationBuffer::fill, "game"_a, nb::sig("def fill(self, game: Game) -> None"),
              "Write ``game``'s field, pairs and action mask (ValueError for another ``visible``).")
+        .def("step", &ObservationBuffer::step, "game"_a, "action"_a, "rules"_a,
+             nb::sig("def step(self, game: Game, action: int, rules: EnvRules) -> tuple[int, int, bool, bool, bool, float]"),
+             "One step of a single-game environment under ``rules``, as a batch steps each game:\n"
+             "``action`` played in ``game`` (an illegal one refused or replaced by the lowest legal\n"
+             "move), the game's observation written, and its mask, all ones when the step ends the\n"
+             "episode. Returns (chain, score, terminated, truncated, substituted, reward), the\n"
+             "reward being the move's score less the penalty of a substituted move.\n\n"
+             "Raises:\n"
+             "    ValueError: the game is over, the rules refuse the action (the game is then\n"
+             "        unchanged), or the game shows another number of next pairs.\n"
+             "    TypeError: an action that is not an int.")
         .def_prop_ro("visible", &ObservationBuffer::visible, "How many next pairs the buffer holds.")
         .def_prop_ro("field", [](const ObservationBuffer& b) { return b.field_; },
                      nb::sig("def field(self) -> numpy.typing.NDArray[numpy.uint8]"), "``(14, 6)`` uint8, as ``Game.observation``.")

@@ -206,12 +206,6 @@ unsigned default_threads() {
     return n == 0 ? 1 : n;
 }
 
-velmo::IllegalPolicy illegal_from_name(const std::string& name) {
-    if (name == "raise") return velmo::IllegalPolicy::Raise;
-    if (name == "substitute") return velmo::IllegalPolicy::Substitute;
-    raise_value_error("illegal must be 'substitute' or 'raise', not '" + name + "'");
-}
-
 void make_vec_game(Unmade<VecGame> self, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
                    const std::string& autoreset, nb::handle max_steps, bool versus, nb::handle rules, nb::handle timing,
                    const std::string& illegal, double illegal_penalty, nb::handle first_copy) {
@@ -223,14 +217,7 @@ void make_vec_game(Unmade<VecGame> self, nb::handle num_envs, nb::handle seed, n
     const auto c = static_cast<unsigned>(int_in_range(colors, "colors", 3, 4));
     const auto v = static_cast<unsigned>(int_in_range(visible, "visible", 0, velmo::kMaxVisiblePairs));
     const AutoReset mode = autoreset_from_name(autoreset);
-    const std::uint64_t limit = max_steps.is_none() ? 0 : static_cast<std::uint64_t>(int_in_range(max_steps, "max_steps", 1, INT64_MAX));
-    const velmo::IllegalPolicy policy = illegal_from_name(illegal);
-    // Rewards are float32: a penalty past its range would not convert.
-    if (!std::isfinite(illegal_penalty) || std::fabs(illegal_penalty) > std::numeric_limits<float>::max()) {
-        raise_value_error("illegal_penalty must be a finite float32 number, not " + std::to_string(illegal_penalty));
-    }
-    const auto penalty = static_cast<float>(illegal_penalty);
-    velmo::BatchConfig config{n, s, c, v, threads, mode, limit, policy, penalty};
+    velmo::BatchConfig config{n, s, c, v, threads, mode, env_rules_from_python(max_steps, illegal, illegal_penalty)};
     config.first_copy = seed_from_python(first_copy, "first_copy");
     if (versus) {
         new (place) VecGame(std::make_unique<VersusVec>(versus_config(config, rules, timing)));
@@ -320,15 +307,11 @@ void bind_vec(nb::module_& m) {
         .def_prop_ro("visible", [](const VecGame& v) { return v.config().visible; }, "How many next pairs are shown.")
         .def_prop_ro("colors", [](const VecGame& v) { return v.config().colors; }, "The number of colours.")
         .def_prop_ro("autoreset", [](const VecGame& v) { return autoreset_name(v.config().autoreset); }, "The auto-reset mode.")
-        .def_prop_ro("max_steps", [](const VecGame& v) -> nb::object {
-                 const auto limit = v.config().max_steps;
-                 if (limit == 0) return nb::none();
-                 return nb::int_(limit);
-             }, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
+        .def_prop_ro("max_steps", [](const VecGame& v) { return max_steps_to_python(v.config().rules); }, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
         .def_prop_ro("versus", [](const VecGame& v) { return v.is_versus(); }, "Whether the batch holds two-player matches.")
-        .def_prop_ro("illegal", [](const VecGame& v) { return v.config().illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute"; },
+        .def_prop_ro("illegal", [](const VecGame& v) { return illegal_name(v.config().rules); },
                      nb::sig("def illegal(self) -> str"), "What an illegal action does: 'raise' or 'substitute'.")
-        .def_prop_ro("illegal_penalty", [](const VecGame& v) { return static_cast<double>(v.config().illegal_penalty); },
+        .def_prop_ro("illegal_penalty", [](const VecGame& v) { return static_cast<double>(v.config().rules.illegal_penalty); },
                      "Subtracted from the reward of a substituted action.")
         .def_prop_ro("field", [](const VecGame& v) { return v.guarded([](const VecGame& g) { return g.field_; }); }, nb::sig("def field(self) -> numpy.ndarray"),
                      "(N, 14, 6) uint8 fields; versus (N, 2, 14, 6).")

@@ -1,6 +1,8 @@
 #include "interop.hpp"
 
 #include <climits>
+#include <cmath>
+#include <limits>
 
 #include "field/field_state.hpp"
 #include "game/game.hpp"
@@ -146,5 +148,33 @@ std::int64_t int_in_range(nb::handle value, const char* argument, std::int64_t l
 }
 
 std::string hand_text(std::uint64_t move) { return velmo::to_text(velmo::kAllHands[move]); }
+
+}  // namespace velmo_game
+
+namespace velmo_game {
+
+velmo::EnvRules env_rules_from_python(nb::handle max_steps, const std::string& illegal, double illegal_penalty) {
+    velmo::EnvRules rules;
+    rules.max_steps = max_steps.is_none() ? 0 : static_cast<std::uint64_t>(int_in_range(max_steps, "max_steps", 1, INT64_MAX));
+    if (illegal == "raise") {
+        rules.illegal = velmo::IllegalPolicy::Raise;
+    } else if (illegal == "substitute") {
+        rules.illegal = velmo::IllegalPolicy::Substitute;
+    } else {
+        raise_value_error("illegal must be 'substitute' or 'raise', not '" + illegal + "'");
+    }
+    // Rewards are float32: a penalty past its range would not convert.
+    if (!std::isfinite(illegal_penalty) || std::fabs(illegal_penalty) > std::numeric_limits<float>::max()) {
+        raise_value_error("illegal_penalty must be a finite float32 number, not " + std::to_string(illegal_penalty));
+    }
+    rules.illegal_penalty = static_cast<float>(illegal_penalty);
+    return rules;
+}
+
+nb::object max_steps_to_python(const velmo::EnvRules& rules) {
+    return rules.max_steps == 0 ? nb::object(nb::none()) : nb::object(nb::int_(rules.max_steps));
+}
+
+const char* illegal_name(const velmo::EnvRules& rules) { return rules.illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute"; }
 
 }  // namespace velmo_game

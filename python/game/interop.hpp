@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "field/bit_field.hpp"
+#include "game/env_rules.hpp"
 #include "game/interrupt.hpp"
 #include "game/pair_sequence.hpp"
 
@@ -37,6 +38,13 @@ std::vector<velmo::GamePair> pairs_from_python(nb::handle pairs, const char* arg
 std::uint64_t seed_from_python(nb::handle seed, const char* argument);
 // A Python int in lo..hi.
 std::int64_t int_in_range(nb::handle value, const char* argument, std::int64_t lo, std::int64_t hi);
+
+// An environment's rules from its options: max_steps an int of at least 1 or None, illegal
+// 'raise' or 'substitute', illegal_penalty a finite float32 number (ValueError otherwise).
+velmo::EnvRules env_rules_from_python(nb::handle max_steps, const std::string& illegal, double illegal_penalty);
+// The options back: max_steps an int or None, the policy's name.
+nb::object max_steps_to_python(const velmo::EnvRules& rules);
+const char* illegal_name(const velmo::EnvRules& rules);
 
 // The Python name of an object's type, for messages: "list", "velmo.ArrayField".
 std::string python_type_name(nb::handle value);

@@ -251,6 +251,33 @@ class Game:
 
     __hash__: ClassVar[None]  # type: ignore[assignment]
 
+class EnvRules:
+    """
+    The rules of a single-game environment's step: what an illegal action does and when an
+    episode is truncated (those of ``VecGame``, whose games step by the same native code).
+    """
+
+    def __init__(self, *, max_steps: int | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None:
+        """
+        ``max_steps`` truncates an episode after that many moves (None: never); ``illegal``
+        ``'raise'`` refuses an illegal action, ``'substitute'`` plays the lowest legal move and
+        subtracts ``illegal_penalty`` from the reward (ValueError for other values).
+        """
+
+    @property
+    def max_steps(self) -> int | None:
+        """The episode length limit, or None."""
+
+    @property
+    def illegal(self) -> str:
+        """``'raise'`` or ``'substitute'``."""
+
+    @property
+    def illegal_penalty(self) -> float:
+        """What a substituted move costs (as float32)."""
+
+    def __repr__(self) -> str: ...
+
 class ObservationBuffer:
     """
     Read-only arrays that ``fill`` rewrites in place with a game's observation and legal
@@ -265,6 +292,20 @@ class ObservationBuffer:
     def fill(self, game: Game) -> None:
         """
         Write ``game``'s field, pairs and action mask (ValueError for another ``visible``).
+        """
+
+    def step(self, game: Game, action: int, rules: EnvRules) -> tuple[int, int, bool, bool, bool, float]:
+        """
+        One step of a single-game environment under ``rules``, as a batch steps each game:
+        ``action`` played in ``game`` (an illegal one refused or replaced by the lowest legal
+        move), the game's observation written, and its mask, all ones when the step ends the
+        episode. Returns (chain, score, terminated, truncated, substituted, reward), the
+        reward being the move's score less the penalty of a substituted move.
+
+        Raises:
+            ValueError: the game is over, the rules refuse the action (the game is then
+                unchanged), or the game shows another number of next pairs.
+            TypeError: an action that is not an int.
         """
 
     @property

@@ -40,12 +40,10 @@ from gymnasium import spaces
 from gymnasium.vector import AutoresetMode, VectorEnv
 
 from velmo_game import _versus
-from velmo_game._native import Game, ObservationBuffer, VecGame, episode_seed
+from velmo_game._native import EnvRules, Game, ObservationBuffer, VecGame, episode_seed
 from velmo_game.envs.options import ObservationForm, ObsName, RewardArg, reward_function
 
 NUM_MOVES = 22
-#: The mask of a step that ends an episode: any action, which is ignored.
-_ENDING_MASK = np.ones(NUM_MOVES, dtype=np.int8)
 
 
 def _dict_space(form: ObservationForm, mask_in_obs: bool = False) -> spaces.Dict:
@@ -79,20 +77,18 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         _versus.check_env_options(illegal, render_mode)
         if mask_in_obs and flatten:
             raise ValueError("mask_in_obs adds a key to the observation dict: it cannot go with flatten=True")
-        if max_steps is not None and max_steps < 1:
-            raise ValueError(f"max_steps must be at least 1 or None, not {max_steps}")
+        # The step's rules are the batch's, stepped by the same native code (velmo::step_env).
+        self._rules = EnvRules(max_steps=max_steps, illegal=illegal, illegal_penalty=illegal_penalty)
         self.render_mode = render_mode
         self._colors = colors
         self._visible = visible
-        self._max_steps = max_steps
         self._flatten = flatten
         self._form = ObservationForm(obs, visible, obs_dtype)
         self._reward = reward_function(reward)
         # The plain form's step copies the buffer's arrays itself: the fast path.
         self._plain = self._form.is_ids and not flatten and not mask_in_obs and self._reward is None
         self._mask_in_obs = mask_in_obs
-        self._illegal: _versus.IllegalPolicy = illegal
-        self._penalty = float(illegal_penalty)
+        self._penalty = self._rules.illegal_penalty
         self._dict_space = _dict_space(self._form, mask_in_obs)
         self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
         self.action_space = spaces.Discrete(NUM_MOVES)
@@ -115,13 +111,9 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
             observation["action_mask"] = self.action_masks()
         return observation
 
-    def _ended(self) -> bool:
-        game = self.game
-        return game.is_over or (self._max_steps is not None and game.turn >= self._max_steps)
-
     def action_masks(self) -> npt.NDArray[np.int8]:
         """The ``(22,)`` int8 mask of the last observation (sb3-contrib's convention)."""
-        return _ENDING_MASK.copy() if self._ended() else self._buffer.action_mask.copy()
+        return self._buffer.action_mask.copy()
 
     def reset(self, *, seed: int | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
         super().reset(seed=seed)
@@ -136,30 +128,15 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         return self._observation(), {"action_mask": self._buffer.action_mask.copy()}
 
     def step(self, action: Any) -> tuple[Any, SupportsFloat, bool, bool, dict[str, Any]]:
-        if self.game.is_over:
-            raise ValueError("the game is over: call reset() first")
-        move = int(action)
-        penalised = False
-        game, buffer = self.game, self._buffer
-        if not 0 <= move < NUM_MOVES or not game.is_legal(move):
-            if self._illegal == "raise":
-                raise ValueError(f"move {move} is not legal here; info['action_mask'] marks the legal ones")
-            move = game.legal_moves()[0]
-            penalised = True
-        result = game.play(move)
-        # Each attribute of the native result is read once: a read costs as much as a comparison.
-        self._chain = chain = result.chain
-        score, over = result.score, result.game_over
-        truncated = self._max_steps is not None and game.turn >= self._max_steps and not over
-        buffer.fill(game)
-        mask = _ENDING_MASK if over or truncated else buffer.action_mask
-        info = {"action_mask": mask.copy(), "chain": chain, "score": score, "illegal": penalised}
+        # The whole step is native (velmo::step_env, as each game of a batch steps): the move or
+        # its substitute played, the reward, termination, truncation, the buffer's arrays and mask.
+        buffer = self._buffer
+        self._chain, score, over, truncated, penalised, reward = buffer.step(self.game, action, self._rules)
+        info = {"action_mask": buffer.action_mask.copy(), "chain": self._chain, "score": score, "illegal": penalised}
         if self._plain:  # the default options: the fast path
-            reward = float(score) - self._penalty if penalised else float(score)
             return {"field": buffer.field.copy(), "pairs": buffer.pairs.copy()}, reward, over, truncated, info
-        reward = float(score) if self._reward is None else float(self._reward(score, chain))
-        if penalised:
-            reward -= self._penalty
+        if self._reward is not None:
+            reward = float(self._reward(score, self._chain)) - (self._penalty if penalised else 0.0)
         return self._observation(), reward, over, truncated, info
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:

@@ -137,6 +137,25 @@ def test_an_illegal_action_is_replaced_and_charged_or_refused():
     assert strict.game == before
 
 
+@pytest.mark.parametrize("action, error", [(1.0, TypeError), (np.float32(1), TypeError), (True, TypeError), ("1", TypeError),
+                                           (22, "22"), (-1, "-1"), (2**70, str(2**70)), (np.array(21), None)])
+def test_actions_are_ints_and_one_outside_the_moves_is_an_illegal_one(action, error):
+    strict, lenient = PuyoEnv(illegal="raise"), PuyoEnv(illegal_penalty=1.0)
+    strict.reset(seed=4)
+    lenient.reset(seed=4)
+    before = strict.game.clone()
+    if error is None:
+        assert strict.step(action)[4]["illegal"] is False
+        return
+    refusal = (TypeError, "action must be an int") if error is TypeError else (ValueError, f"move {error} is not legal")
+    with pytest.raises(refusal[0], match=refusal[1]):
+        strict.step(action)
+    assert strict.game == before
+    if error is not TypeError:
+        _, reward, *_, info = lenient.step(action)
+        assert info["illegal"] and reward == -1.0 and lenient.game.turn == 1
+
+
 def test_make_vec_steps_a_native_batch():
     env = gymnasium.make_vec("velmo/Puyo-v0", num_envs=6, vectorization_mode="vector_entry_point")
     planes = gymnasium.make_vec("velmo/Puyo-v0", num_envs=6, obs="planes", flatten=True, render_mode="ansi",

@@ -248,7 +248,7 @@ std::optional<BatchRefusal> GameBatch::check(const std::int64_t* actions) const 
     for (std::size_t i = 0; i < size(); ++i) {
         const std::int64_t a = actions[i];
         if (a < 0 || a >= static_cast<std::int64_t>(kNumMoves)) return BatchRefusal{i, a, true};
-        if (config_.illegal == IllegalPolicy::Raise && waiting_[i] == 0 && ((masks_[i] >> a) & 1) == 0) {
+        if (waiting_[i] == 0 && refuses(config_.rules, masks_[i], a)) {
             return BatchRefusal{i, a, false};
         }
     }
@@ -276,8 +276,8 @@ void GameBatch::write_observation(std::size_t i) {
 // A game waiting for its reset takes any action (and ignores it): an all-true mask keeps masked
 // samplers from dividing by zero.
 void GameBatch::write_waiting_mask(std::size_t i) {
-    masks_[i] = (MoveMask{1} << kNumMoves) - 1;
-    std::memset(out_.action_mask + kNumMoves * i, 1, kNumMoves);
+    masks_[i] = kEndingMask;
+    write_action_mask(kEndingMask, out_.action_mask + kNumMoves * i);
 }
 
 void GameBatch::step_one(std::size_t i, std::int64_t action) {
@@ -294,21 +294,16 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
         write_observation(i);
         return;
     }
-    // Under Raise the batch has been checked, so the action is legal as it stands.
-    const ChosenMove chosen = config_.illegal == IllegalPolicy::Substitute ? choose_move(masks_[i], action)
-                                                                             : ChosenMove{static_cast<unsigned>(action), false};
-    const MoveOutcome outcome = games_[i].play_legal(chosen.move);
-    const std::int64_t steps = ++out_.episode_steps[i];
-    const bool terminated = outcome.game_over;
-    const bool truncated = !terminated && config_.max_steps != 0 && static_cast<std::uint64_t>(steps) >= config_.max_steps;
-    out_.reward[i] = static_cast<float>(outcome.score()) - (chosen.substituted ? config_.illegal_penalty : 0.0F);
-    out_.substituted[i] = chosen.substituted ? 1 : 0;
-    out_.chain[i] = static_cast<std::int32_t>(outcome.chain.chain);
+    // The actions have passed `check`: an action the rules refuse never reaches here.
+    const EnvStep step = step_env(games_[i], masks_[i], action, static_cast<std::uint64_t>(++out_.episode_steps[i]), config_.rules);
+    out_.reward[i] = step.reward;
+    out_.substituted[i] = step.substituted ? 1 : 0;
+    out_.chain[i] = static_cast<std::int32_t>(step.outcome.chain.chain);
     out_.score[i] = static_cast<std::int64_t>(games_[i].score());
-    out_.terminated[i] = terminated ? 1 : 0;
-    out_.truncated[i] = truncated ? 1 : 0;
+    out_.terminated[i] = step.terminated ? 1 : 0;
+    out_.truncated[i] = step.truncated ? 1 : 0;
     write_observation(i);
-    if (!terminated && !truncated) return;
+    if (!step.ended()) return;
     if (config_.autoreset == AutoReset::SameStep) {
         const std::size_t pair_bytes = 2 * (1 + std::size_t{config_.visible});
         std::memcpy(out_.final_field + kFieldCells * i, out_.field + kFieldCells * i, kFieldCells);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "env_rules.hpp"
 #include "game.hpp"
 #include "interrupt.hpp"
 
@@ -80,25 +81,6 @@ bool run_stoppable(WorkerPool& pool, std::size_t count, const std::function<void
 // aside, Disabled leaves it finished until the next reset.
 enum class AutoReset : std::uint8_t { NextStep, SameStep, Disabled };
 
-// What a batch does with an illegal move. Raise: `check` refuses the whole step, so nothing
-// moves. Substitute: the player plays its lowest legal move instead, is charged illegal_penalty
-// (subtracted from its reward) and is marked in the `substituted` output.
-enum class IllegalPolicy : std::uint8_t { Raise, Substitute };
-
-struct ChosenMove {
-    unsigned move;
-    bool substituted;
-};
-
-// The move played for `action` given the legal moves (never empty for a player who must move):
-// the action itself when it is legal, the lowest legal move otherwise.
-inline ChosenMove choose_move(MoveMask legal, std::int64_t action) {
-    if (action >= 0 && action < static_cast<std::int64_t>(kNumMoves) && ((legal >> action) & 1U) != 0) {
-        return {static_cast<unsigned>(action), false};
-    }
-    return {static_cast<unsigned>(std::countr_zero(legal)), true};
-}
-
 struct BatchConfig {
     std::size_t num_envs = 1;
     std::uint64_t seed = 0;
@@ -106,9 +88,8 @@ struct BatchConfig {
     unsigned visible = 2;
     unsigned num_threads = 1;
     AutoReset autoreset = AutoReset::NextStep;
-    std::uint64_t max_steps = 0;  // 0: no truncation
-    IllegalPolicy illegal = IllegalPolicy::Raise;
-    float illegal_penalty = 0;
+    // The step of each game: illegal moves, the penalty, truncation at max_steps.
+    EnvRules rules;
     // The environment copy of game 0 (episode_seed's `copy`): a single environment of copy c is a
     // batch of one whose first copy is c, and plays the games of game c of a larger batch.
     std::uint64_t first_copy = 0;

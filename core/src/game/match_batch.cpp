@@ -84,7 +84,7 @@ bool MatchBatch::reset(std::optional<std::uint64_t> seed, const StopCheck& stop)
 }
 
 std::optional<MatchBatchRefusal> MatchBatch::check(const std::int64_t* actions) const {
-    const bool refuse_illegal = config_.batch.illegal == IllegalPolicy::Raise;
+    const bool refuse_illegal = config_.batch.rules.illegal == IllegalPolicy::Raise;
     for (std::size_t i = 0; i < size(); ++i) {
         for (unsigned p = 0; p < kPlayers; ++p) {
             const std::int64_t a = actions[kPlayers * i + p];
@@ -132,11 +132,11 @@ void MatchBatch::write_step(std::size_t i, const StepOutcome& outcome, const std
     const std::int64_t steps = ++out_.episode_steps[i];
     const bool at_frame_limit = ended_at_frame_limit(match);
     const bool terminated = match.is_over() && !at_frame_limit;
-    const bool out_of_steps = !match.is_over() && config_.batch.max_steps != 0 && static_cast<std::uint64_t>(steps) >= config_.batch.max_steps;
+    const bool out_of_steps = !match.is_over() && config_.batch.rules.max_steps != 0 && static_cast<std::uint64_t>(steps) >= config_.batch.rules.max_steps;
     for (unsigned p = 0; p < kPlayers; ++p) {
         const std::size_t row = kPlayers * i + p;
         const PlayerEvents& events = outcome.players[p];
-        out_.reward[row] = outcome_reward(match, p) - (substituted[p] ? config_.batch.illegal_penalty : 0.0F);
+        out_.reward[row] = outcome_reward(match, p) - (substituted[p] ? config_.batch.rules.illegal_penalty : 0.0F);
         out_.chain[row] = static_cast<std::int32_t>(events.chain.chain);
         out_.ojama_sent[row] = events.ojama_sent;
         out_.ojama_received[row] = events.ojama_received;
