@@ -48,6 +48,9 @@ struct EvalWeights {
     double hidden = 900;           // per puyo in the 13th and 14th rows
     double split = 150;            // per pair placed on unequal heights (a split)
     double popped = 450;           // per puyo popped in a chain too small to fire
+    double left = 0;               // per puyo left after the potential chain, scaled up with the stage
+    double spawn = 10000;          // per squared row of the spawn column above the 8th
+    double spawn_side = 5000;      // per squared row of its neighbours above the 9th
     // Puyo counts that bound the stages, and the multipliers of the chain terms in each.
     double build_end = 30, end_start = 56;
     double build_chain = 0.8, end_chain = 1.3;
@@ -74,6 +77,9 @@ inline constexpr EvalWeightField kEvalWeightFields[] = {
     {"hidden", &EvalWeights::hidden},
     {"split", &EvalWeights::split},
     {"popped", &EvalWeights::popped},
+    {"left", &EvalWeights::left},
+    {"spawn", &EvalWeights::spawn},
+    {"spawn_side", &EvalWeights::spawn_side},
     {"build_end", &EvalWeights::build_end},
     {"end_start", &EvalWeights::end_start},
     {"build_chain", &EvalWeights::build_chain},
@@ -123,6 +129,7 @@ struct EvalFeatures {
     unsigned bumps = 0;           // rows of steps past one
     double profile = 0;           // squared distance to the U-shaped profile
     unsigned hidden = 0;          // puyos in the 13th and 14th rows
+    unsigned left = 0;            // puyos left on the field once the potential chain has fired
 };
 EvalFeatures evaluate_features(const BitField& field, unsigned max_added = 2, const EvalWeights& weights = {});
 
