@@ -189,14 +189,17 @@ double evaluate_position(const BitField& field, unsigned max_added, const EvalWe
 namespace {
 
 // The smallest score worth firing on `field` (before the fire).
-std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score) {
-    // Close to the top the biggest chain in reach beats losing the game.
-    if (field.get_height(kDeathColumn) >= 11 || field.get_height(kDeathColumn + 1) >= 12) return 1;
-    const std::uint64_t puyos = field.get_num_puyos();
-    if (puyos <= kCrowdedPuyos) return fire_score;
-    if (puyos >= kFullPuyos) return 1;
-    return static_cast<std::uint32_t>(static_cast<double>(fire_score) * static_cast<double>(kFullPuyos - puyos) /
-                                      static_cast<double>(kFullPuyos - kCrowdedPuyos));
+std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score, const EvalWeights& w) {
+    // Close to the top the biggest chain in reach beats losing the game (the spawn column at 12
+    // has lost already: there the rule never fires, and the search steers clear of the top).
+    if (static_cast<double>(field.get_height(kDeathColumn)) >= w.fire_height ||
+        static_cast<double>(field.get_height(kDeathColumn + 1)) >= w.fire_side_height) {
+        return 1;
+    }
+    const auto puyos = static_cast<double>(field.get_num_puyos());
+    if (puyos <= w.crowded) return fire_score;
+    if (puyos >= w.full) return 1;
+    return static_cast<std::uint32_t>(static_cast<double>(fire_score) * (w.full - puyos) / (w.full - w.crowded));
 }
 
 // Evaluations already made in one future, by field hash: equal fields are reached often (the
@@ -339,7 +342,7 @@ private:
         for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
         // When the game ends within the horizon, only the chains fired count, whenever they are fired.
         const bool any = any_chain_fires(level) || game_ends_within_horizon();
-        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score);
+        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score, config_.weights);
         return score >= threshold ? value + kFiredBonus : value;
     }
 
