@@ -269,6 +269,7 @@ nb::dict features_of(nb::handle field, nb::handle max_added, nb::handle weights)
     out["bumps"] = f.bumps;
     out["profile"] = f.profile;
     out["hidden"] = f.hidden;
+    out["left"] = f.left;
     out["value"] = velmo::evaluate_position(start, added, w);
     return out;
 }

@@ -79,7 +79,8 @@ def evaluate_features(field: velmo.Field, *, max_added: int = 2,
     a chain base at the left (a GTR-style base, stairs) whose colours agree with it, less those
     that do not; ``wells``, ``bumps``: rows of columns two or more below both neighbours and of
     steps past one; ``profile``: the squared distance to the U-shaped height profile;
-    ``hidden``: puyos in the 13th and 14th rows. ``weights`` (by name, the rest the defaults,
+    ``hidden``: puyos in the 13th and 14th rows; ``left``: puyos left once the potential chain
+    has fired (all of them when none fires). ``weights`` (by name, the rest the defaults,
     ``BeamSearch.defaults()["weights"]``) give ``value``.
     """
     features: dict[str, float] = _native.evaluate_features(field, max_added, weights)

@@ -33,7 +33,7 @@ def features(rows, max_added=2):
         (STAIRS, 2, {"chain": 3, "added": 1, "trigger_height": 2, "trigger_room": 8, "wells": 1, "bumps": 3}),
         (BROKEN_STAIRS, 2, {"chain": 2, "added": 1}),
         (["B_G___", "B_G___"], 1, {"chain": 0, "link2": 2, "link3": 0}),  # two puyos short: nothing fires
-        (["R_B___", "R_B___", "R_B___"], 1, {"chain": 1, "link2": 0, "link3": 1}),  # the triple left over
+        (["R_B___", "R_B___", "R_B___"], 1, {"chain": 1, "link2": 0, "link3": 1, "left": 3}),  # the triple left over
         (["R_R___", "B_B___", "R_R___", "B_B___"], 1, {"wells": 3, "bumps": 9}),
         (TALL, 1, {"hidden": 1, "chain": 0}),
     ],

@@ -98,12 +98,16 @@ int template_score(const BitField& field, const Template& t) {
     return score;
 }
 
+// 0 while building, 1 from the end stage on, linear between.
+double stage_progress(const EvalWeights& w, double puyos) {
+    if (puyos <= w.build_end) return 0;
+    if (puyos >= w.end_start) return 1;
+    return (puyos - w.build_end) / (w.end_start - w.build_end);
+}
+
 // How much the chain terms count at this puyo count: less while building, more near the end.
 double chain_stage(const EvalWeights& w, double puyos) {
-    if (puyos <= w.build_end) return w.build_chain;
-    if (puyos >= w.end_start) return w.end_chain;
-    const double t = (puyos - w.build_end) / (w.end_start - w.build_end);
-    return w.build_chain + t * (w.end_chain - w.build_chain);
+    return w.build_chain + stage_progress(w, puyos) * (w.end_chain - w.build_chain);
 }
 
 double chain_value(const EvalWeights& w, const PotentialChain& c) {
@@ -132,7 +136,9 @@ EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const 
             if (x >= kFirstPlayableColumn && x <= kLastPlayableColumn && height[x] < 12) f.trigger_room += static_cast<unsigned>(12 - height[x]);
         }
         count_small_groups(best->field, f.link2, f.link3);
+        f.left = static_cast<unsigned>(best->field.get_num_puyos());
     } else {
+        f.left = static_cast<unsigned>(field.get_num_puyos());
         count_small_groups(field, f.link2, f.link3);
     }
     f.template_match = std::numeric_limits<int>::min();
@@ -160,7 +166,8 @@ EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const 
 
 double evaluate_position(const BitField& field, unsigned max_added, const EvalWeights& w) {
     const EvalFeatures f = evaluate_features(field, max_added, w);
-    const double stage = chain_stage(w, static_cast<double>(field.get_num_puyos()));
+    const auto puyos = static_cast<double>(field.get_num_puyos());
+    const double stage = chain_stage(w, puyos);
     double value = 0;
     if (f.chain > 0) {
         value += stage * (w.chain * f.chain + w.chain_squared * f.chain * f.chain + w.score * f.score - w.added * f.added +
@@ -168,12 +175,13 @@ double evaluate_position(const BitField& field, unsigned max_added, const EvalWe
     }
     value += w.link2 * f.link2 + w.link3 * f.link3 + w.template_match * f.template_match / stage;
     value -= w.well * f.wells + w.bump * f.bumps + w.profile * f.profile + w.hidden * f.hidden;
+    value -= w.left * stage_progress(w, puyos) * f.left;
     // The spawn column and its neighbours must stay low: past 10 the pair has no room.
     const auto h3 = static_cast<double>(field.get_height(kDeathColumn));
-    if (h3 > 8) value -= 10000.0 * (h3 - 8) * (h3 - 8);
+    if (h3 > 8) value -= w.spawn * (h3 - 8) * (h3 - 8);
     for (const std::uint64_t x : {kDeathColumn - 1, kDeathColumn + 1}) {
         const auto h = static_cast<double>(field.get_height(x));
-        if (h > 9) value -= 5000.0 * (h - 9) * (h - 9);
+        if (h > 9) value -= w.spawn_side * (h - 9) * (h - 9);
     }
     return value;
 }
@@ -181,15 +189,42 @@ double evaluate_position(const BitField& field, unsigned max_added, const EvalWe
 namespace {
 
 // The smallest score worth firing on `field` (before the fire).
-std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score) {
-    // Close to the top the biggest chain in reach beats losing the game.
-    if (field.get_height(kDeathColumn) >= 11 || field.get_height(kDeathColumn + 1) >= 12) return 1;
-    const std::uint64_t puyos = field.get_num_puyos();
-    if (puyos <= kCrowdedPuyos) return fire_score;
-    if (puyos >= kFullPuyos) return 1;
-    return static_cast<std::uint32_t>(static_cast<double>(fire_score) * static_cast<double>(kFullPuyos - puyos) /
-                                      static_cast<double>(kFullPuyos - kCrowdedPuyos));
+std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score, const EvalWeights& w) {
+    // Close to the top the biggest chain in reach beats losing the game (the spawn column at 12
+    // has lost already: there the rule never fires, and the search steers clear of the top).
+    if (static_cast<double>(field.get_height(kDeathColumn)) >= w.fire_height ||
+        static_cast<double>(field.get_height(kDeathColumn + 1)) >= w.fire_side_height) {
+        return 1;
+    }
+    const auto puyos = static_cast<double>(field.get_num_puyos());
+    if (puyos <= w.crowded) return fire_score;
+    if (puyos >= w.full) return 1;
+    return static_cast<std::uint32_t>(static_cast<double>(fire_score) * (w.full - puyos) / (w.full - w.crowded));
 }
+
+// Evaluations already made in one future, by field hash: equal fields are reached often (the
+// two orders of a pair of one colour, moves in separate columns), and evaluating is most of the
+// search's time. Direct-mapped; an entry holds the full hash, so a hit is the same field's value.
+class EvalMemo {
+public:
+    EvalMemo() : entries_(kSize) {}
+    template <class Evaluate>
+    double value(std::uint64_t hash, Evaluate&& evaluate) {
+        Entry& e = entries_[hash & (kSize - 1)];
+        if (e.used && e.hash == hash) return e.value;
+        e = Entry{hash, evaluate(), true};
+        return e.value;
+    }
+
+private:
+    static constexpr std::size_t kSize = std::size_t{1} << 14;
+    struct Entry {
+        std::uint64_t hash = 0;
+        double value = 0;
+        bool used = false;
+    };
+    std::vector<Entry> entries_;
+};
 
 struct Node {
     BitField field;
@@ -307,7 +342,7 @@ private:
         for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
         // When the game ends within the horizon, only the chains fired count, whenever they are fired.
         const bool any = any_chain_fires(level) || game_ends_within_horizon();
-        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score);
+        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score, config_.weights);
         return score >= threshold ? value + kFiredBonus : value;
     }
 
@@ -374,6 +409,7 @@ private:
             return colors.empty() ? kGameColors[sampler.below(4)] : colors[sampler.below(colors.size())];
         };
         std::vector<Node> beam(roots), next;
+        EvalMemo memo;
         const std::size_t level_room = static_cast<std::size_t>(std::min(width_, 4096u)) * kNumMoves;
         next.reserve(level_room);
         keep_best(beam);
@@ -396,8 +432,9 @@ private:
                         double& best = fired[node.root];
                         best = std::max(best, fired_value(child.score, level, node.field));
                     }
-                    const double value = evaluate_position(child.field, max_added_, config_.weights) - move_cost(node.field, child);
-                    next.push_back(Node{child.field, value, field_hash(child.field), node.root});
+                    const std::uint64_t hash = field_hash(child.field);
+                    const double eval = memo.value(hash, [&] { return evaluate_position(child.field, max_added_, config_.weights); });
+                    next.push_back(Node{child.field, eval - move_cost(node.field, child), hash, node.root});
                 }
             }
             if (next.empty() || stopped) break;

@@ -24,7 +24,8 @@
 
 namespace velmo {
 
-// Both beam players share when a crowded field lowers the chain worth firing.
+// When a crowded field lowers the chain worth firing: the legacy player's rule and the default
+// of the beam player's `crowded` and `full` weights.
 // Puyos on the field (of 78 cells) from which the chain the player waits for shrinks, down to any
 // chain at kFullPuyos: a full field fires what it has rather than lose.
 inline constexpr std::uint64_t kCrowdedPuyos = 62;
@@ -48,6 +49,15 @@ struct EvalWeights {
     double hidden = 900;           // per puyo in the 13th and 14th rows
     double split = 150;            // per pair placed on unequal heights (a split)
     double popped = 450;           // per puyo popped in a chain too small to fire
+    double left = 0;               // per puyo left after the potential chain, scaled up with the stage
+    double spawn = 10000;          // per squared row of the spawn column above the 8th
+    double spawn_side = 5000;      // per squared row of its neighbours above the 9th
+    // Puyos from which the score worth firing falls, linearly, to any chain at `full`.
+    double crowded = static_cast<double>(kCrowdedPuyos), full = static_cast<double>(kFullPuyos);
+    // Heights of the spawn column and of the column right of it from which any chain is worth
+    // firing. 12 and 13: only a column in the 13th row forces a fire; forcing one from 11 and 12
+    // fired 60,000-point chains in games that went on to build 90,000 (a tenth lower mean).
+    double fire_height = 12, fire_side_height = 13;
     // Puyo counts that bound the stages, and the multipliers of the chain terms in each.
     double build_end = 30, end_start = 56;
     double build_chain = 0.8, end_chain = 1.3;
@@ -74,6 +84,13 @@ inline constexpr EvalWeightField kEvalWeightFields[] = {
     {"hidden", &EvalWeights::hidden},
     {"split", &EvalWeights::split},
     {"popped", &EvalWeights::popped},
+    {"left", &EvalWeights::left},
+    {"spawn", &EvalWeights::spawn},
+    {"spawn_side", &EvalWeights::spawn_side},
+    {"crowded", &EvalWeights::crowded},
+    {"full", &EvalWeights::full},
+    {"fire_height", &EvalWeights::fire_height},
+    {"fire_side_height", &EvalWeights::fire_side_height},
     {"build_end", &EvalWeights::build_end},
     {"end_start", &EvalWeights::end_start},
     {"build_chain", &EvalWeights::build_chain},
@@ -123,6 +140,7 @@ struct EvalFeatures {
     unsigned bumps = 0;           // rows of steps past one
     double profile = 0;           // squared distance to the U-shaped profile
     unsigned hidden = 0;          // puyos in the 13th and 14th rows
+    unsigned left = 0;            // puyos left on the field once the potential chain has fired
 };
 EvalFeatures evaluate_features(const BitField& field, unsigned max_added = 2, const EvalWeights& weights = {});
 
