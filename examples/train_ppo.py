@@ -109,10 +109,8 @@ def main(argv: list[str] | None = None) -> None:
 
 def plot(curve: list[tuple[int, int]], means: dict[str, float], path: str) -> None:
     """Training games' scores (a moving mean) against timesteps, the evaluation means as lines."""
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
+    importlib.import_module("matplotlib").use("Agg")
+    plt: Any = importlib.import_module("matplotlib.pyplot")
 
     figure, axes = plt.subplots(figsize=(7, 4))
     if curve:
