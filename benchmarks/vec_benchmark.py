@@ -1,6 +1,6 @@
 """Steps per second of VecGame with random legal actions, beside a random-play loop on velmo in
 Python measured in the same run, and the time of one single-game Gymnasium step; then the batch
-of matches, VecGame(versus=True), beside the PettingZoo versus env of the same run.
+of matches, VecMatch, beside the PettingZoo versus env of the same run.
 
 For each thread count and batch size, three figures:
 - "native": ``step(batch.sample_actions())``, the actions drawn natively from the masks;
@@ -90,9 +90,9 @@ def env_step_time(seconds: float) -> float:
 
 
 def versus_rate(num_matches: int, threads: int, seconds: float) -> float:
-    """Match steps (each to the match's next decision) per second of VecGame(versus=True), the
+    """Match steps (each to the match's next decision) per second of VecMatch, the
     actions drawn in NumPy from the (N, 2, 23) masks every step."""
-    batch = velmo_game.VecGame(num_matches, seed=0, num_threads=threads, versus=True)
+    batch = velmo_game.VecMatch(num_matches, seed=0, num_threads=threads)
     rng = np.random.default_rng(0)
     steps, start = 0, time.perf_counter()
     while time.perf_counter() - start < seconds:
@@ -133,7 +133,7 @@ def versus_rows(baseline: float, seconds: float) -> None:
         for num_matches in (256, 4096):
             rate = versus_rate(num_matches, threads, seconds)
             versus_env = f", {rate / env_rate:6.1f}x the PettingZoo env" if env_rate else ""
-            print(f"VecGame versus threads={threads} matches={num_matches:5d}: {rate / 1e6:6.3f} M match steps/s "
+            print(f"VecMatch threads={threads} matches={num_matches:5d}: {rate / 1e6:6.3f} M match steps/s "
                   f"({rate / baseline:5.2f}x{versus_env})")
 
 

@@ -331,7 +331,7 @@ void bind_game(nb::module_& m) {
     nb::class_<velmo::EnvRules>(m, "EnvRules",
         "The rules of a single-game environment's step: what an illegal action does and when an\n"
         "episode is truncated (those of ``VecGame``, whose games step by the same native code).")
-        .def("__init__", [](Unmade<velmo::EnvRules> self, nb::handle max_steps, const std::string& illegal, double illegal_penalty) {
+        .def("__init__", [](Unmade<velmo::EnvRules> self, nb::handle max_steps, nb::handle illegal, double illegal_penalty) {
                  new (self.place()) velmo::EnvRules(env_rules_from_python(max_steps, illegal, illegal_penalty));
              }, nb::kw_only(), "max_steps"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0,
              nb::sig("def __init__(self, *, max_steps: int | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None"),

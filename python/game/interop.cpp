@@ -153,9 +153,11 @@ std::string hand_text(std::uint64_t move) { return velmo::to_text(velmo::kAllHan
 
 namespace velmo_game {
 
-velmo::EnvRules env_rules_from_python(nb::handle max_steps, const std::string& illegal, double illegal_penalty) {
+velmo::EnvRules env_rules_from_python(nb::handle max_steps, nb::handle illegal_argument, double illegal_penalty) {
     velmo::EnvRules rules;
     rules.max_steps = max_steps.is_none() ? 0 : static_cast<std::uint64_t>(int_in_range(max_steps, "max_steps", 1, INT64_MAX));
+    if (!nb::isinstance<nb::str>(illegal_argument)) raise_type_error("illegal must be a str, not " + python_type_name(illegal_argument));
+    const std::string illegal = nb::cast<std::string>(illegal_argument);
     if (illegal == "raise") {
         rules.illegal = velmo::IllegalPolicy::Raise;
     } else if (illegal == "substitute") {

@@ -40,8 +40,10 @@ std::uint64_t seed_from_python(nb::handle seed, const char* argument);
 std::int64_t int_in_range(nb::handle value, const char* argument, std::int64_t lo, std::int64_t hi);
 
 // An environment's rules from its options: max_steps an int of at least 1 or None, illegal
-// 'raise' or 'substitute', illegal_penalty a finite float32 number (ValueError otherwise).
-velmo::EnvRules env_rules_from_python(nb::handle max_steps, const std::string& illegal, double illegal_penalty);
+// 'raise' or 'substitute', illegal_penalty a finite float32 number (ValueError otherwise,
+// TypeError for an illegal that is not a str). Every environment of the package checks its
+// options here.
+velmo::EnvRules env_rules_from_python(nb::handle max_steps, nb::handle illegal, double illegal_penalty);
 // The options back: max_steps an int or None, the policy's name.
 nb::object max_steps_to_python(const velmo::EnvRules& rules);
 const char* illegal_name(const velmo::EnvRules& rules);

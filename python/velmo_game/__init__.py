@@ -5,20 +5,20 @@ cross as ``velmo.Field`` and ``velmo.Pair`` values; moves are indices 0..21 into
 ``velmo.Hand.enumerate()``.
 """
 
-from velmo_game._native import Game, MoveResult, PairSequence, VecGame
+from velmo_game._native import Game, MoveResult, PairSequence, VecGame, VecMatch
 from velmo_game._native import Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing
-from velmo_game._native import ALL_CLEAR_BONUS, MARGIN_TARGET_POINTS, episode_seed
+from velmo_game._native import ALL_CLEAR_BONUS, MARGIN_TARGET_POINTS, env_spec, episode_seed
 
 #: The number of moves: the hands of ``velmo.Hand.enumerate()``, in that order.
-NUM_MOVES = 22
+NUM_MOVES: int = env_spec("game", 0)["num_actions"]
 
-__all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence", "VecGame"]
+__all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence", "VecGame", "VecMatch"]
 __all__ += ["Match", "MatchPlayer", "PlayerEvents", "Rules", "StepResult", "Timing"]
-__all__ += ["ALL_CLEAR_BONUS", "MARGIN_TARGET_POINTS", "episode_seed"]
+__all__ += ["ALL_CLEAR_BONUS", "MARGIN_TARGET_POINTS", "env_spec", "episode_seed"]
 
 from velmo_game import _native, _signatures
 
-for _cls in (Game, MoveResult, PairSequence, VecGame, Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing):
+for _cls in (Game, MoveResult, PairSequence, VecGame, VecMatch, Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing):
     _signatures.attach(_cls, vars(_native))
 del _cls
 

@@ -324,6 +324,16 @@ class ObservationBuffer:
     def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
         """``(22,)`` int8: 1 where the move is legal."""
 
+def env_spec(kind: str, visible: int = 2) -> dict[str, Any]:
+    """
+    What an environment of ``kind`` ('game': one player, 'match': versus) with ``visible``
+    next pairs shows and takes, as the batches write it: ``num_actions``, ``wait_action``
+    (None for one player), ``arrays`` (each observation array's name to its shape, dtype
+    name, lowest and highest value), and the ``PuyoType`` numbers of the one-hot
+    ``plane_types`` (field) and ``pair_colours`` (pairs). Every Python space of the package
+    is built from it.
+    """
+
 def episode_seed(seed: int, copy: int = 0, episode: int = 0) -> int:
     """
     The seed of episode ``episode`` (from 0) of environment copy ``copy`` run under ``seed``:
@@ -332,81 +342,82 @@ def episode_seed(seed: int, copy: int = 0, episode: int = 0) -> int:
     is copy ``i``. Copies seeded ``s, s + 1, ...`` never share a game.
     """
 
-class VecGame:
+class VecMatch:
     """
-    A batch of one-player games, or of two-player matches, stepped together in native code
-    without the interpreter lock.
+    A batch of two-player matches stepped together in native code without the interpreter
+    lock.
 
-    Game ``i`` is ``Game(seeds[i], colors=colors, visible=visible)``; with ``versus=True``,
-    match ``i`` is ``Match(seeds[i], colors=colors, visible=visible, rules=rules,
+    Match ``i`` is ``Match(seeds[i], colors=colors, visible=visible, rules=rules,
     timing=timing)``. The seeds derive from ``seed`` and the index only, so results never
     depend on ``num_threads``. Every output is a read-only NumPy array owned by the batch and
-    rewritten in place by each ``step`` and ``reset``: copy what you keep.
+    rewritten in place by each ``step`` and ``reset``: copy what you keep. Every output row
+    holds player 0, then player 1.
     """
 
-    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0, first_copy: int = 0) -> None:
+    def __init__(self, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0, first_copy: int = 0) -> None:
         """
-        ``num_envs`` games (``versus=True``: matches) seeded from ``seed``, stepped by
-        ``num_threads`` threads (default: the CPUs available).
+        ``num_envs`` matches seeded from ``seed``, stepped by ``num_threads`` threads (default:
+        the CPUs available).
 
         Args:
             autoreset: 'next_step', 'same_step' or 'disabled' (Gymnasium's meanings).
             max_steps: truncate an episode after that many steps (None: no limit).
-            versus: hold two-player matches; actions are then ``(num_envs, 2)``, 0..21 a move
-                and 22 the wait, and the outputs have a player axis (player 0 first).
-            rules, timing: the matches' ``Rules`` and ``Timing`` (versus only; ``Rules()`` and
-                ``Timing()`` by default).
-            illegal: 'raise' refuses a step holding an illegal action (ValueError, nothing
-                moves); 'substitute' plays the lowest legal move instead, subtracts
-                ``illegal_penalty`` from that player's reward and marks it in ``substituted``.
-            first_copy: the environment copy of game 0 (``episode_seed``'s ``copy``): game ``i``
-                plays ``episode_seed(seed, first_copy + i, episode)``. A single environment of
-                copy ``c`` is a batch of one with ``first_copy=c``.
+            rules, timing: the matches' ``Rules`` and ``Timing`` (``Rules()`` and ``Timing()``
+                by default).
+            illegal: 'raise' refuses a step holding an action that does not fit (ValueError,
+                nothing moves); 'substitute' plays the lowest legal move of a due player
+                instead, subtracts ``illegal_penalty`` from its reward and marks it in
+                ``substituted``.
+            first_copy: the environment copy of match 0 (``episode_seed``'s ``copy``): match
+                ``i`` plays ``episode_seed(seed, first_copy + i, episode)``.
 
         Raises:
-            ValueError: a value out of range, an unknown mode, rules or timing without
-                ``versus=True``.
-            TypeError: rules or timing of the wrong type.
+            ValueError: a value out of range, an unknown mode, rules no batch can play.
+            TypeError: an argument of the wrong type.
         """
 
     def step(self, actions: numpy.typing.ArrayLike) -> tuple[tuple[numpy.ndarray, ...], numpy.ndarray, numpy.ndarray, numpy.ndarray]:
         """
-        Play one step in every game or match.
+        Advance every match to its next decision, as ``Match.step`` does.
 
-        One-player: ``actions[i]`` (an index into ``velmo.Hand.enumerate()``) is game ``i``'s
-        move; returns ((field, pairs), rewards, terminated, truncated).
-        Versus: ``actions[i, p]`` is player ``p``'s action in match ``i``, a move of a due
-        player or 22 (wait) of one who is not; each match advances to its next decision, as
-        ``Match.step`` does; returns ((field, pairs, pending_ojama), rewards, terminated,
-        truncated).
-        The arrays are the batch's own. A game or match waiting for its reset ignores its
-        actions (any value in range).
+        ``actions[i, p]`` is player ``p``'s action in match ``i``: a move (0..21, an index into
+        ``velmo.Hand.enumerate()``) of a due player or 22 (wait) of one who is not. Returns
+        ((field, pairs, pending_ojama), rewards, terminated, truncated), the batch's own
+        arrays. A match waiting for its reset ignores its actions (any value in range).
 
         Raises:
             ValueError: actions of the wrong shape or dtype, out of range, or (with
-                ``illegal='raise'``) an illegal action anywhere; then nothing changes.
+                ``illegal='raise'``) an action that does not fit anywhere; then nothing changes.
         """
 
-    def sample_actions(self) -> numpy.ndarray:
+    def reset(self, seed: int | Sequence[int] | numpy.ndarray | None = None) -> tuple[numpy.ndarray, ...]:
         """
-        A random legal action for every game, drawn in native code: uniform over the moves
-        ``action_masks`` allows (any of the 22 for a game waiting for its reset).
+        Start every match's next episode. With one ``seed`` the batch is reseeded as if new;
+        with one seed per match, match ``i`` starts episode 0 of ``seed[i]``.
 
-        Game ``i`` draws from its own seeded stream, restarted by ``reset(seed=...)``, so the
-        draws never depend on ``num_threads``. Returns the batch's own read-only (N,) int64
-        array, rewritten by the next call: ``step(batch.sample_actions())`` plays them.
-        """
-
-    def reset(self, seed: int | None = None) -> tuple[numpy.ndarray, ...]:
-        """
-        Start every game's (match's) next episode (with ``seed``: reseed the batch, as if new).
-
-        Returns (field, pairs), versus (field, pairs, pending_ojama).
+        Returns (field, pairs, pending_ojama).
         """
 
     @property
+    def versus(self) -> bool:
+        """True: the batch holds two-player matches."""
+
+    @property
+    def rules(self) -> Rules:
+        """The matches' rules."""
+
+    @property
+    def timing(self) -> Timing:
+        """The matches' timing."""
+
+    def match(self, index: int) -> Match:
+        """A copy of match ``index``."""
+
+    def __repr__(self) -> str: ...
+
+    @property
     def num_envs(self) -> int:
-        """The number of games or matches."""
+        """The number of matches."""
 
     @property
     def num_threads(self) -> int:
@@ -414,11 +425,11 @@ class VecGame:
 
     @property
     def seed(self) -> int:
-        """The batch seed."""
+        """The batch seed (after a reset with one seed per item: item 0's)."""
 
     @property
     def first_copy(self) -> int:
-        """The environment copy of game 0."""
+        """The environment copy of item 0."""
 
     @property
     def visible(self) -> int:
@@ -437,8 +448,196 @@ class VecGame:
         """The episode length limit, or None."""
 
     @property
+    def illegal(self) -> str:
+        """What an illegal action does: 'raise' or 'substitute'."""
+
+    @property
+    def illegal_penalty(self) -> float:
+        """Subtracted from the reward of a substituted action."""
+
+    def __len__(self) -> int: ...
+
+    @property
+    def field(self) -> numpy.ndarray:
+        """(N, 2, 14, 6) uint8 fields."""
+
+    @property
+    def pairs(self) -> numpy.ndarray:
+        """(N, 2, 1 + visible, 2) uint8 pairs (child, axis)."""
+
+    @property
+    def rewards(self) -> numpy.ndarray:
+        """
+        (N, 2) float32: +1 / -1 for the winner / loser in the step a match ends, else 0; less
+        ``illegal_penalty`` where ``substituted``.
+        """
+
+    @property
+    def terminated(self) -> numpy.ndarray:
+        """(N,) bool: the match was won, or drawn by both topping out."""
+
+    @property
+    def truncated(self) -> numpy.ndarray:
+        """
+        (N,) bool: cut at ``max_steps`` or undecided at the rules' frame limit.
+        """
+
+    @property
+    def action_masks(self) -> numpy.ndarray:
+        """(N, 2, 23) int8: a due player's legal moves, else only 22 (wait)."""
+
+    @property
+    def chain(self) -> numpy.ndarray:
+        """(N, 2) int32: the chain of the last move, 0 for a player who waited."""
+
+    @property
+    def score(self) -> numpy.ndarray:
+        """(N, 2) int64: each player's total score."""
+
+    @property
+    def episode_steps(self) -> numpy.ndarray:
+        """(N,) int64: steps in the episode."""
+
+    @property
+    def final_field(self) -> numpy.ndarray:
+        """same_step mode: the last fields of the matches that ended this step."""
+
+    @property
+    def final_pairs(self) -> numpy.ndarray:
+        """same_step mode: the last pairs of the matches that ended this step."""
+
+    @property
+    def final_pending_ojama(self) -> numpy.ndarray:
+        """
+        same_step mode: the last pending ojama of the matches that ended this step.
+        """
+
+    @property
+    def seeds(self) -> numpy.ndarray:
+        """
+        (N,) uint64: the seed of each match's current episode (``Match(seeds[i])``).
+        """
+
+    @property
+    def substituted(self) -> numpy.ndarray:
+        """
+        (N, 2) bool: the action did not fit and the lowest legal move was played
+        (``illegal='substitute'``).
+        """
+
+    @property
+    def pending_ojama(self) -> numpy.ndarray:
+        """(N, 2) uint32 ojama pending against each player."""
+
+    @property
+    def due(self) -> numpy.ndarray:
+        """(N, 2) bool: the player must move now (its action a move, not 22)."""
+
+    @property
+    def ojama_sent(self) -> numpy.ndarray:
+        """
+        (N, 2) uint32: ojama the player committed against the opponent in the step.
+        """
+
+    @property
+    def ojama_received(self) -> numpy.ndarray:
+        """(N, 2) uint32: ojama fallen on the player's field in the step."""
+
+    @property
+    def winner(self) -> numpy.ndarray:
+        """
+        (N,) int8: 0 or 1 for a match won (in the step, or waiting for its reset), -1 for a draw
+        or a match in play.
+        """
+
+    @property
+    def frame(self) -> numpy.ndarray:
+        """(N,) int64: each current match's frame."""
+
+class VecGame:
+    """
+    A batch of one-player games stepped together in native code without the interpreter lock.
+
+    Game ``i`` is ``Game(seeds[i], colors=colors, visible=visible)``. The seeds derive from
+    ``seed`` and the index only, so results never depend on ``num_threads``. Every output is a
+    read-only NumPy array owned by the batch and rewritten in place by each ``step`` and
+    ``reset``: copy what you keep. ``VecGame(n, versus=True, ...)`` makes a ``VecMatch``, the
+    batch of two-player matches.
+    """
+
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        """Nothing: ``__new__`` makes the batch whole."""
+
+    def step(self, actions: numpy.typing.ArrayLike) -> tuple[tuple[numpy.ndarray, ...], numpy.ndarray, numpy.ndarray, numpy.ndarray]:
+        """
+        Play one move in every game: ``actions[i]`` (an index into ``velmo.Hand.enumerate()``) is
+        game ``i``'s. Returns ((field, pairs), rewards, terminated, truncated), the batch's own
+        arrays. A game waiting for its reset ignores its action (any value in range).
+
+        Raises:
+            ValueError: actions of the wrong shape or dtype, out of range, or (with
+                ``illegal='raise'``) an illegal action anywhere; then nothing changes.
+        """
+
+    def sample_actions(self) -> numpy.ndarray:
+        """
+        A random legal action for every game, drawn in native code: uniform over the moves
+        ``action_masks`` allows (any of the 22 for a game waiting for its reset).
+
+        Game ``i`` draws from its own seeded stream, restarted by ``reset(seed=...)``, so the
+        draws never depend on ``num_threads``. Returns the batch's own read-only (N,) int64
+        array, rewritten by the next call: ``step(batch.sample_actions())`` plays them.
+        """
+
+    def reset(self, seed: int | Sequence[int] | numpy.ndarray | None = None) -> tuple[numpy.ndarray, ...]:
+        """
+        Start every game's next episode. With one ``seed`` the batch is reseeded as if new; with
+        one seed per game, game ``i`` starts episode 0 of ``seed[i]``, the game a single
+        environment of its copy plays after ``reset(seed=seed[i])``.
+
+        Returns (field, pairs).
+        """
+
+    @property
     def versus(self) -> bool:
-        """Whether the batch holds two-player matches."""
+        """False: the batch holds one-player games (see VecMatch)."""
+
+    def game(self, index: int) -> Game:
+        """A copy of game ``index``."""
+
+    def __repr__(self) -> str: ...
+
+    @property
+    def num_envs(self) -> int:
+        """The number of games."""
+
+    @property
+    def num_threads(self) -> int:
+        """The worker threads (the caller's included)."""
+
+    @property
+    def seed(self) -> int:
+        """The batch seed (after a reset with one seed per item: item 0's)."""
+
+    @property
+    def first_copy(self) -> int:
+        """The environment copy of item 0."""
+
+    @property
+    def visible(self) -> int:
+        """How many next pairs are shown."""
+
+    @property
+    def colors(self) -> int:
+        """The number of colours."""
+
+    @property
+    def autoreset(self) -> str:
+        """The auto-reset mode."""
+
+    @property
+    def max_steps(self) -> int | None:
+        """The episode length limit, or None."""
 
     @property
     def illegal(self) -> str:
@@ -448,49 +647,44 @@ class VecGame:
     def illegal_penalty(self) -> float:
         """Subtracted from the reward of a substituted action."""
 
+    def __len__(self) -> int: ...
+
     @property
     def field(self) -> numpy.ndarray:
-        """(N, 14, 6) uint8 fields; versus (N, 2, 14, 6)."""
+        """(N, 14, 6) uint8 fields."""
 
     @property
     def pairs(self) -> numpy.ndarray:
-        """
-        (N, 1 + visible, 2) uint8 pairs (child, axis); versus (N, 2, 1 + visible, 2).
-        """
+        """(N, 1 + visible, 2) uint8 pairs (child, axis)."""
 
     @property
     def rewards(self) -> numpy.ndarray:
         """
-        (N,) float32: each move's score; versus (N, 2): +1 / -1 for the winner / loser in the
-        step a match ends, else 0; less ``illegal_penalty`` where ``substituted``.
+        (N,) float32: each move's score, less ``illegal_penalty`` where ``substituted``.
         """
 
     @property
     def terminated(self) -> numpy.ndarray:
-        """(N,) bool (versus: the match was won, or drawn by both topping out)."""
+        """(N,) bool: the game is over."""
 
     @property
     def truncated(self) -> numpy.ndarray:
-        """
-        (N,) bool: cut at ``max_steps`` (versus: or undecided at the rules' frame limit).
-        """
+        """(N,) bool: cut at ``max_steps``."""
 
     @property
     def action_masks(self) -> numpy.ndarray:
         """
         (N, 22) int8: 1 for the legal moves (all 1 for a game waiting for its reset, whose
-        action is ignored). Versus (N, 2, 23): a due player's legal moves, else only 22 (wait).
+        action is ignored).
         """
 
     @property
     def chain(self) -> numpy.ndarray:
-        """
-        (N,) int32: the chain of the last move; versus (N, 2), 0 for a player who waited.
-        """
+        """(N,) int32: the chain of the last move."""
 
     @property
     def score(self) -> numpy.ndarray:
-        """(N,) int64: each game's total score; versus (N, 2)."""
+        """(N,) int64: each game's total score."""
 
     @property
     def episode_steps(self) -> numpy.ndarray:
@@ -507,71 +701,15 @@ class VecGame:
     @property
     def seeds(self) -> numpy.ndarray:
         """
-        (N,) uint64: the seed of each game's current episode (``Game(seeds[i])``, versus
-        ``Match(seeds[i])``).
+        (N,) uint64: the seed of each game's current episode (``Game(seeds[i])``).
         """
 
     @property
     def substituted(self) -> numpy.ndarray:
         """
-        (N,) bool, versus (N, 2): the action was illegal and the lowest legal move was played
+        (N,) bool: the action was illegal and the lowest legal move was played
         (``illegal='substitute'``).
         """
-
-    @property
-    def pending_ojama(self) -> numpy.ndarray:
-        """Versus: (N, 2) uint32 ojama pending against each player."""
-
-    @property
-    def due(self) -> numpy.ndarray:
-        """
-        Versus: (N, 2) bool: the player must move now (its action a move, not 22).
-        """
-
-    @property
-    def ojama_sent(self) -> numpy.ndarray:
-        """
-        Versus: (N, 2) uint32: ojama the player committed against the opponent in the step.
-        """
-
-    @property
-    def ojama_received(self) -> numpy.ndarray:
-        """Versus: (N, 2) uint32: ojama fallen on the player's field in the step."""
-
-    @property
-    def winner(self) -> numpy.ndarray:
-        """
-        Versus: (N,) int8: 0 or 1 for a match won (in the step, or waiting for its reset),
-        -1 for a draw or a match in play.
-        """
-
-    @property
-    def frame(self) -> numpy.ndarray:
-        """Versus: (N,) int64: each current match's frame."""
-
-    @property
-    def final_pending_ojama(self) -> numpy.ndarray:
-        """
-        Versus, same_step mode: the last pending ojama of the matches that ended this step.
-        """
-
-    @property
-    def rules(self) -> Rules:
-        """Versus: the matches' rules."""
-
-    @property
-    def timing(self) -> Timing:
-        """Versus: the matches' timing."""
-
-    def game(self, index: int) -> Game:
-        """A copy of game ``index`` (one-player batches)."""
-
-    def match(self, index: int) -> Match:
-        """A copy of match ``index`` (versus batches)."""
-
-    def __len__(self) -> int: ...
-
-    def __repr__(self) -> str: ...
 
 def detect_chains(field: velmo.Field, max_added: int, build_fields: bool) -> list[tuple[int, int, int, int, int, velmo.Field | None]]:
     """

@@ -95,12 +95,18 @@ def _forwarder(name: str, native: Callable[..., Any], signature: inspect.Signatu
 
 def attach(cls: type, namespace: dict[str, Any]) -> None:
     """Give every public method of ``cls`` (and the class itself) a readable signature."""
+    made_by_new = _is_native(vars(cls).get("__new__"))
     for name, member in list(vars(cls).items()):
         # nanobind keeps a static method as a plain function object (nb_func) in the class,
         # and a method as a binding one (nb_method).
         is_static = type(member).__name__ == "nb_func"
         native = member
-        if not _is_native(native) or (name.startswith("__") and name != "__init__"):
+        if name == "__new__" and _is_native(native):
+            # A class made whole by its __new__ (VecGame) takes that one's parameters.
+            parameters = list(_signature_of(_def_of(native), namespace).parameters.values())[1:]
+            cls.__signature__ = inspect.Signature(parameters)  # type: ignore[attr-defined]
+            continue
+        if not _is_native(native) or (name.startswith("__") and name != "__init__") or (made_by_new and name == "__init__"):
             continue
         node = _def_of(native)
         signature = _signature_of(node, namespace)

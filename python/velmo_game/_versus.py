@@ -12,7 +12,7 @@ player who is due, a move from a player who is not) is handled by ``illegal``:
 Rewards are +1 for the winner and -1 for the loser when the match ends, 0 for both in a draw and
 at every other step, plus any penalty. A match that reaches its rules' frame limit undecided is
 truncated, not terminated. These rules are the core's (``core/src/game/match_batch.cpp``): the
-environments step a ``VecGame`` of one match (``NativeMatch``) and restate none of them.
+environments step a ``VecMatch`` of one match (``NativeMatch``) and restate none of them.
 """
 
 from __future__ import annotations
@@ -24,12 +24,15 @@ import numpy as np
 import numpy.typing as npt
 from gymnasium import spaces
 
-from velmo_game._native import Game, Match, Rules, Timing, VecGame
-from velmo_game.envs.options import ObservationForm
+from velmo_game._native import Game, Match, Rules, Timing, VecMatch
+from velmo_game._native import env_spec
+from velmo_game.envs.options import ObservationForm, array_space, num_actions
 from velmo_game.players import SplitMix64
 
-WAIT = 22
-NUM_ACTIONS = 23
+WAIT: int = env_spec("match", 0)["wait_action"]
+NUM_ACTIONS = num_actions("match")
+#: The moves alone, the actions of a player who is always due (the Gymnasium versus env's agent).
+NUM_MOVES = num_actions("game")
 # Spelt as a union of one-value literals, the form stubtest compares with the runtime alias.
 IllegalPolicy = Union[Literal["substitute"], Literal["raise"]]
 #: An opponent: given the match and its player index, the move to play (it is only asked when due).
@@ -67,10 +70,9 @@ class RandomOpponent:
         return f"RandomOpponent(rng={self._rng!r})"
 
 
-def check_env_options(illegal: str, render_mode: str | None) -> None:
-    """The option checks every environment of the package makes, with the same messages."""
-    if illegal not in ("substitute", "raise"):
-        raise ValueError(f"illegal must be 'substitute' or 'raise', not {illegal!r}")
+def check_render_mode(render_mode: str | None) -> None:
+    """The render modes every environment of the package offers (its rules' options are checked
+    natively, where the rules live)."""
     if render_mode not in (None, "ansi", "rgb_array"):
         raise ValueError(f"render_mode must be None, 'ansi' or 'rgb_array', not {render_mode!r}")
 
@@ -83,7 +85,7 @@ def view_space(form: ObservationForm) -> spaces.Dict:
             "pairs": form.pairs_space,
             "opponent_field": form.field_space,
             "opponent_pairs": form.pairs_space,
-            "pending_ojama": spaces.Box(0, np.iinfo(np.uint32).max, shape=(2,), dtype=np.uint32),
+            "pending_ojama": array_space("match", 0, "pending_ojama"),
         }
     )
 
@@ -93,7 +95,7 @@ _VIEW_ORDER = ("field", "opponent_field", "opponent_pairs", "pairs", "pending_oj
 
 
 class NativeMatch:
-    """One match stepped by the native batch of matches (a ``VecGame`` of one, auto-reset off).
+    """One match stepped by the native batch of matches (a ``VecMatch`` of one, auto-reset off).
 
     Every rule of a step is the core's, the one the batches apply: which actions a player may
     send, the substitution of an illegal one and its penalty, the rewards, termination and
@@ -101,9 +103,9 @@ class NativeMatch:
     """
 
     def __init__(self, settings: MatchSettings, copy: int, illegal: IllegalPolicy, illegal_penalty: float) -> None:
-        self.batch = VecGame(1, seed=0, num_threads=1, colors=settings.colors, visible=settings.visible, versus=True,
-                             rules=settings.rules, timing=settings.timing, autoreset="disabled", illegal=illegal,
-                             illegal_penalty=illegal_penalty, first_copy=copy)
+        self.batch = VecMatch(1, seed=0, num_threads=1, colors=settings.colors, visible=settings.visible,
+                              rules=settings.rules, timing=settings.timing, autoreset="disabled", illegal=illegal,
+                              illegal_penalty=illegal_penalty, first_copy=copy)
         self._substitute = illegal == "substitute"
         self._actions = np.full((1, 2), WAIT, dtype=np.int64)
         self._started = False

@@ -41,15 +41,15 @@ from gymnasium.vector import AutoresetMode, VectorEnv
 
 from velmo_game import _versus
 from velmo_game._native import EnvRules, Game, ObservationBuffer, VecGame, episode_seed
-from velmo_game.envs.options import ObservationForm, ObsName, RewardArg, reward_function
+from velmo_game.envs.options import ObservationForm, ObsName, RewardArg, array_space, num_actions, reward_function
 
-NUM_MOVES = 22
+NUM_MOVES = num_actions("game")
 
 
 def _dict_space(form: ObservationForm, mask_in_obs: bool = False) -> spaces.Dict:
     parts: dict[str, spaces.Space[Any]] = {"field": form.field_space, "pairs": form.pairs_space}
     if mask_in_obs:
-        parts["action_mask"] = spaces.Box(0, 1, shape=(NUM_MOVES,), dtype=np.int8)
+        parts["action_mask"] = array_space("game", 0, "action_mask")
     return spaces.Dict(parts)
 
 
@@ -74,7 +74,7 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         illegal_penalty: float = 0.0,
         render_mode: str | None = None,
     ) -> None:
-        _versus.check_env_options(illegal, render_mode)
+        _versus.check_render_mode(render_mode)
         if mask_in_obs and flatten:
             raise ValueError("mask_in_obs adds a key to the observation dict: it cannot go with flatten=True")
         # The step's rules are the batch's, stepped by the same native code (velmo::step_env).
@@ -177,7 +177,7 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
         illegal_penalty: float = 0.0,
         render_mode: str | None = None,
     ) -> None:
-        _versus.check_env_options(illegal, render_mode)
+        _versus.check_render_mode(render_mode)
         if max_episode_steps is not None:
             if max_steps is not None and max_steps != max_episode_steps:
                 raise ValueError(f"max_steps={max_steps} and max_episode_steps={max_episode_steps} disagree")
@@ -227,8 +227,9 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
         return masks
 
     def reset(self, *, seed: int | list[int] | None = None, options: dict[str, Any] | None = None) -> tuple[Any, dict[str, Any]]:
-        if isinstance(seed, list):
-            raise ValueError("a VecGame is seeded as a whole: pass one int seed")
+        """Start every game's next episode. ``seed`` an int reseeds the batch as a whole (game ``i``
+        plays ``episode_seed(seed, i, k)``); a list of ``num_envs`` seeds gives game ``i`` the
+        games of a single ``PuyoEnv(copy=i)`` reset with ``seed[i]``."""
         # The first reset without a seed plays episode 0 of the constructor's seed, as PuyoEnv's.
         self.batch.reset(seed if seed is not None or self._started else self.batch.seed)
         self._started = True

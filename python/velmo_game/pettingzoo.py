@@ -19,7 +19,7 @@ one-hot ``obs="planes"``, see ``velmo_game.envs.options``) and ``pending_ojama``
 match, 0 otherwise, minus ``illegal_penalty`` for an action that had to be replaced (see
 ``velmo_game._versus`` for the rule of ``illegal``). Episode ``k`` after ``reset(seed=s)`` plays
 ``Match(episode_seed(s, copy, k))`` (its seed is ``match_seed``), the rule of every
-environment of the package (``copy`` is 0 unless given; match ``i`` of ``VecGame(..., versus=True)``
+environment of the package (``copy`` is 0 unless given; match ``i`` of ``VecMatch``
 is copy ``i``), so runs repeat exactly.
 """
 
@@ -35,7 +35,7 @@ from pettingzoo.utils.conversions import parallel_to_aec  # type: ignore[import-
 
 from velmo_game import _versus
 from velmo_game._native import Match, Rules, Timing, episode_seed
-from velmo_game.envs.options import ObservationForm, ObsName
+from velmo_game.envs.options import ObservationForm, ObsName, array_space
 
 AGENTS = ("player_0", "player_1")
 WAIT = _versus.WAIT
@@ -45,7 +45,7 @@ Layout = Union[Literal["classic"], Literal["dict"]]
 def observation_space(visible: int, obs: ObsName = "ids", layout: Layout = "classic", obs_dtype: Any = np.float32) -> spaces.Dict:
     """The observation space of one agent."""
     view = _versus.view_space(ObservationForm(obs, visible, obs_dtype))
-    mask = spaces.Box(0, 1, shape=(_versus.NUM_ACTIONS,), dtype=np.int8)
+    mask = array_space("match", visible, "action_mask")
     if layout == "classic":
         flat = spaces.flatten_space(view)
         assert isinstance(flat, spaces.Box)
@@ -74,7 +74,7 @@ class PuyoVersusParallelEnv(ParallelEnv):  # type: ignore[misc]  # an untyped ba
         illegal_penalty: float = 0.1,
         render_mode: str | None = None,
     ) -> None:
-        _versus.check_env_options(illegal, render_mode)
+        _versus.check_render_mode(render_mode)
         if layout not in ("classic", "dict"):
             raise ValueError(f"layout must be 'classic' or 'dict', not {layout!r}")
         self.possible_agents = list(AGENTS)

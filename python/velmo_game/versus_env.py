@@ -19,7 +19,7 @@ uint32 vector. Rewards: +1 for a win, -1 for a loss, 0 for a draw and every othe
 
 Episode ``k`` after ``reset(seed=s)`` plays ``Match(episode_seed(s, copy, k))`` (its seed is
 ``match_seed``), the rule of every environment of the package (``copy`` is 0 unless given; match ``i`` of
-``VecGame(..., versus=True)`` is copy ``i``).
+``VecMatch`` is copy ``i``).
 """
 
 from __future__ import annotations
@@ -33,7 +33,7 @@ from gymnasium import spaces
 
 from velmo_game import _versus
 from velmo_game._native import Match, Rules, Timing, episode_seed
-from velmo_game._versus import WAIT, Opponent, RandomOpponent
+from velmo_game._versus import NUM_MOVES, WAIT, Opponent, RandomOpponent
 from velmo_game.envs.options import ObservationForm, ObsName
 
 AGENT = 0
@@ -61,7 +61,7 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         illegal_penalty: float = 0.1,
         render_mode: str | None = None,
     ) -> None:
-        _versus.check_env_options(illegal, render_mode)
+        _versus.check_render_mode(render_mode)
         self.render_mode = render_mode
         self._settings = _versus.MatchSettings(colors, visible, rules, timing)
         self.opponent: Opponent = opponent if opponent is not None else RandomOpponent()
@@ -69,7 +69,7 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
         self._form = ObservationForm(obs, visible, obs_dtype)
         self._dict_space = _versus.view_space(self._form)
         self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
-        self.action_space = spaces.Discrete(22)
+        self.action_space = spaces.Discrete(NUM_MOVES)
         self._native = _versus.NativeMatch(self._settings, copy, illegal, illegal_penalty)
         self.match_seed = episode_seed(0, copy)
 
@@ -85,7 +85,7 @@ class PuyoVersusEnv(gymnasium.Env[Any, np.int64]):
     def action_masks(self) -> npt.NDArray[np.int8]:
         """The ``(22,)`` int8 mask of the last observation (sb3-contrib's convention); all ones
         once the match is over, when the next action is never played."""
-        return np.ones(22, dtype=np.int8) if self._native.over else self._native.mask(AGENT)[:22]
+        return np.ones(NUM_MOVES, dtype=np.int8) if self._native.over else self._native.mask(AGENT)[:NUM_MOVES]
 
     def _info(self, **extra: Any) -> dict[str, Any]:
         return {"action_mask": self.action_masks(), "frame": self._native.frame, **extra}

@@ -52,6 +52,29 @@ def test_copies_seeded_in_a_row_never_share_a_game_and_make_agrees_with_make_vec
     assert copy_two.game_seed == vector.unwrapped.batch.seeds[2]
 
 
+def test_a_seed_list_gives_vector_copy_i_the_games_of_single_copy_i():
+    vector, seeds = PuyoVectorEnv(3, num_threads=1), [7, 70, 700]
+    singles = [PuyoEnv(copy=i) for i in range(3)]
+    for reset_seed in (seeds, None):  # the episode of the seeds, then the next one
+        observations, _ = vector.reset(seed=reset_seed)
+        for i, single in enumerate(singles):
+            single_observation, _ = single.reset(seed=None if reset_seed is None else seeds[i])
+            assert np.array_equal(single_observation["pairs"], observations["pairs"][i])
+            assert single.game_seed == vector.batch.seeds[i]
+
+
+@pytest.mark.parametrize("kind, batch", [("game", lambda: VecGame(1, num_threads=1)), ("match", lambda: velmo_game.VecMatch(1, num_threads=1))])
+def test_the_native_declaration_describes_what_the_batches_write(kind, batch):
+    spec, made = velmo_game.env_spec(kind, 2), batch()
+    written = {"field": made.field, "pairs": made.pairs, "action_mask": made.action_masks}
+    if kind == "match":
+        written = {name: array[0:1, 0] for name, array in written.items()} | {"pending_ojama": made.pending_ojama}
+    for name, array in written.items():
+        shape, dtype, low, high = spec["arrays"][name]
+        assert array.shape[1:] == shape and array.dtype == np.dtype(dtype) and low <= array.min() and array.max() <= high
+    assert spec["num_actions"] == made.action_masks.shape[-1]
+
+
 @pytest.mark.parametrize("reward, expected", [("log_score", np.log1p), ("chain", None), (lambda s, c: 2 * s + c, None)])
 def test_reward_options_agree_between_the_single_and_the_vector_env(reward, expected):
     single, plain = PuyoEnv(reward=reward), PuyoEnv()

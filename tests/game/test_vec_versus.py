@@ -287,15 +287,30 @@ def test_bad_arguments_are_refused(kwargs: dict[str, object], error: type[Except
         vg.VecGame(2, **kwargs)  # type: ignore[arg-type]
 
 
-def test_each_kind_of_batch_refuses_the_other_kinds_accessors() -> None:
-    one, two = vg.VecGame(2), vg.VecGame(2, versus=True)
-    assert not hasattr(one, "pending_ojama") and not hasattr(one, "winner") and not one.versus
-    with pytest.raises(ValueError, match="match"):
-        two.game(0)
-    with pytest.raises(ValueError, match="game"):
-        one.match(0)
+def test_each_kind_of_batch_is_its_own_class_and_the_versus_flag_makes_matches() -> None:
+    one, two = vg.VecGame(2), vg.VecGame(2, versus=True, seed=3, num_threads=1)
+    assert type(one) is vg.VecGame and type(two) is vg.VecMatch and not one.versus and two.versus
+    assert np.array_equal(two.seeds, vg.VecMatch(2, seed=3, num_threads=1).seeds)
+    assert not hasattr(one, "pending_ojama") and not hasattr(one, "match") and not hasattr(two, "game")
     with pytest.raises(ValueError):
         two.match(2)
+
+
+@pytest.mark.parametrize("make", [vg.VecGame, vg.VecMatch])
+def test_a_seed_per_item_plays_what_a_batch_of_one_of_that_copy_plays(make: Any) -> None:
+    batch = make(3, num_threads=1)
+    batch.reset(seed=[5, 6, 7])
+    singles = [make(1, seed=s, first_copy=i, num_threads=1) for i, s in enumerate([5, 6, 7])]
+    assert list(batch.seeds) == [int(single.seeds[0]) for single in singles] and batch.seed == 5
+    batch.reset(seed=np.array([5, 6, 7], dtype=np.uint64))
+    first = batch.seeds.copy()
+    batch.reset()
+    for single in singles:
+        single.reset()
+    assert list(batch.seeds) == [int(single.seeds[0]) for single in singles] and not np.array_equal(first, batch.seeds)
+    for bad, error in (([5, 6], ValueError), ([5, 6, 7.0], TypeError), ([5, -1, 7], ValueError), ("5", TypeError)):
+        with pytest.raises(error):
+            batch.reset(seed=bad)
 
 
 def test_the_versus_step_releases_the_interpreter_lock() -> None:

@@ -177,7 +177,7 @@ bool run_stoppable(WorkerPool& pool, std::size_t count, const std::function<void
 }
 
 GameBatch::GameBatch(const BatchConfig& config, const BatchOutputs& outputs, const StopCheck& stop)
-    : config_(config), out_(outputs), episodes_(config.num_envs, 0),
+    : config_(config), out_(outputs), seeds_(config.num_envs, config.seed, config.first_copy),
       waiting_(config.num_envs, 0), masks_(config.num_envs, 0), samplers_(config.num_envs, 0),
       pool_(std::max(1u, config.num_threads)) {
     if (!fill_stoppable(games_, config.num_envs, Game{}, stop) || !reset(config.seed, stop)) throw Interrupted{};
@@ -188,8 +188,7 @@ GameBatch::GameBatch(const BatchConfig& config, const BatchOutputs& outputs, con
 std::uint64_t GameBatch::sampler_seed(std::uint64_t seed) { return mix64(seed ^ 0x5A4D504C45525321); }
 
 void GameBatch::seed_samplers() {
-    const std::uint64_t base = sampler_seed(config_.seed);
-    for (std::size_t i = 0; i < size(); ++i) samplers_[i] = derive_seed(base, i);
+    for (std::size_t i = 0; i < size(); ++i) samplers_[i] = derive_seed(sampler_seed(seeds_.run_seed(i)), i);
 }
 
 namespace {
@@ -219,8 +218,7 @@ void GameBatch::sample_actions(std::int64_t* out) {
 }
 
 void GameBatch::start_episode(std::size_t i) {
-    // Game i is environment copy first_copy + i (random.hpp's one rule for every environment).
-    const std::uint64_t seed = episode_seed(config_.seed, config_.first_copy + i, episodes_[i]);
+    const std::uint64_t seed = seeds_.current(i);
     out_.seeds[i] = seed;
     games_[i] = Game(BitField{}, PairSequence::seeded(seed, config_.colors, SequenceKind::Balanced), config_.visible);
     waiting_[i] = 0;
@@ -230,11 +228,22 @@ void GameBatch::start_episode(std::size_t i) {
 bool GameBatch::reset(std::optional<std::uint64_t> seed, const StopCheck& stop) {
     if (seed) {
         config_.seed = *seed;
-        std::fill(episodes_.begin(), episodes_.end(), 0);
+        seeds_.restart(*seed);
         seed_samplers();
     } else {
-        for (auto& episode : episodes_) ++episode;
+        seeds_.advance_all();
     }
+    return start_all(stop);
+}
+
+bool GameBatch::reset_each(const std::uint64_t* seeds, const StopCheck& stop) {
+    config_.seed = seeds[0];
+    seeds_.restart_each(seeds);
+    seed_samplers();
+    return start_all(stop);
+}
+
+bool GameBatch::start_all(const StopCheck& stop) {
     return run_stoppable(pool_, size(), [this](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             start_episode(i);
@@ -288,7 +297,7 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
             out_.chain[i] = 0;
             return;  // stays finished, terminated/truncated as they were
         }
-        ++episodes_[i];
+        seeds_.advance(i);
         start_episode(i);
         clear_step_outputs(i);
         write_observation(i);
@@ -308,7 +317,7 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
         const std::size_t pair_bytes = 2 * (1 + std::size_t{config_.visible});
         std::memcpy(out_.final_field + kFieldCells * i, out_.field + kFieldCells * i, kFieldCells);
         std::memcpy(out_.final_pairs + pair_bytes * i, out_.pairs + pair_bytes * i, pair_bytes);
-        ++episodes_[i];
+        seeds_.advance(i);
         start_episode(i);
         write_observation(i);
         return;

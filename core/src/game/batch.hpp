@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "env_rules.hpp"
+#include "episode_seeds.hpp"
 #include "game.hpp"
 #include "interrupt.hpp"
 
@@ -132,6 +133,9 @@ public:
     // Every game starts its next episode (seed given: the batch is reseeded, episodes count anew).
     // False when `stop` ended it part way: then only some games started their episode.
     bool reset(std::optional<std::uint64_t> seed, const StopCheck& stop = {});
+    // Every game i starts episode 0 of seeds[i] (size() seeds): what a single environment of its
+    // copy plays after a reset with that seed. The batch seed becomes seeds[0].
+    bool reset_each(const std::uint64_t* seeds, const StopCheck& stop = {});
     // The first action that `step` would refuse: out of 0..21, or (IllegalPolicy::Raise) illegal
     // for a game in play.
     // A game waiting for its reset (or finished, without auto-reset) accepts any action in range.
@@ -142,7 +146,8 @@ public:
     // A random legal action for every game, into out[0..N): uniform over the moves its current
     // mask allows (over all 22 for a game waiting for its reset). Game i draws from its own
     // SplitMix64 stream, started at derive_seed(sampler_seed(seed), i) by the construction and
-    // by each reset with a seed, so the draws never depend on the thread count.
+    // by each reset with a seed (with a seed per game: game i's), so the draws never depend on
+    // the thread count.
     void sample_actions(std::int64_t* out);
     static std::uint64_t sampler_seed(std::uint64_t seed);
     // The mask last written to game i's action_mask row.
@@ -155,11 +160,12 @@ private:
     void write_observation(std::size_t i);
     void write_waiting_mask(std::size_t i);
     void seed_samplers();
+    bool start_all(const StopCheck& stop);
 
     BatchConfig config_;
     BatchOutputs out_;
     std::vector<Game> games_;
-    std::vector<std::uint64_t> episodes_;
+    EpisodeSeeds seeds_;
     std::vector<std::uint8_t> waiting_;  // finished, not yet reset
     std::vector<MoveMask> masks_;        // as in out_.action_mask, for check and sampling
     std::vector<std::uint64_t> samplers_;  // SplitMix64 states of sample_actions

@@ -27,7 +27,7 @@ float outcome_reward(const Match& match, unsigned p) {
 
 MatchBatch::MatchBatch(const MatchBatchConfig& config, const MatchBatchOutputs& outputs, const StopCheck& stop)
     : config_(config), out_(outputs),
-      legal_(config.batch.num_envs), episodes_(config.batch.num_envs, 0), waiting_(config.batch.num_envs, 0),
+      legal_(config.batch.num_envs), seeds_(config.batch.num_envs, config.batch.seed, config.batch.first_copy), waiting_(config.batch.num_envs, 0),
       pool_(std::max(1u, config.batch.num_threads)) {
     const Match first = seeded_match(config.batch.seed, config.batch.colors, config.rules, config.timing);
     if (!fill_stoppable(matches_, config.batch.num_envs, first, stop) || !reset(config.batch.seed, stop)) throw Interrupted{};
@@ -39,7 +39,7 @@ Match MatchBatch::seeded_match(std::uint64_t seed, unsigned colors, const Rules&
 }
 
 void MatchBatch::start_episode(std::size_t i) {
-    const std::uint64_t seed = episode_seed(config_.batch.seed, config_.batch.first_copy + i, episodes_[i]);
+    const std::uint64_t seed = seeds_.current(i);
     out_.seeds[i] = seed;
     matches_[i] = seeded_match(seed, config_.batch.colors, config_.rules, config_.timing);
     out_.episode_steps[i] = 0;
@@ -71,10 +71,20 @@ void MatchBatch::reset_outputs(std::size_t i) {
 bool MatchBatch::reset(std::optional<std::uint64_t> seed, const StopCheck& stop) {
     if (seed) {
         config_.batch.seed = *seed;
-        std::fill(episodes_.begin(), episodes_.end(), 0);
+        seeds_.restart(*seed);
     } else {
-        for (auto& episode : episodes_) ++episode;
+        seeds_.advance_all();
     }
+    return start_all(stop);
+}
+
+bool MatchBatch::reset_each(const std::uint64_t* seeds, const StopCheck& stop) {
+    config_.batch.seed = seeds[0];
+    seeds_.restart_each(seeds);
+    return start_all(stop);
+}
+
+bool MatchBatch::start_all(const StopCheck& stop) {
     return run_stoppable(pool_, size(), [this](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
             start_episode(i);
@@ -153,7 +163,7 @@ void MatchBatch::step_one(std::size_t i, const std::int64_t* actions) {
     if (waiting_[i] != 0) {
         clear_step_outputs(i);
         if (config_.batch.autoreset == AutoReset::Disabled) return;  // stays ended, its flags as they were
-        ++episodes_[i];
+        seeds_.advance(i);
         start_episode(i);
         reset_outputs(i);
         return;
@@ -174,7 +184,7 @@ void MatchBatch::step_one(std::size_t i, const std::int64_t* actions) {
     if (out_.terminated[i] == 0 && out_.truncated[i] == 0) return;
     if (config_.batch.autoreset == AutoReset::SameStep) {
         keep_final_observation(i);
-        ++episodes_[i];
+        seeds_.advance(i);
         start_episode(i);
         return;
     }

@@ -90,6 +90,8 @@ public:
     // anew). Match i plays episode_seed(seed, first_copy + i, episode).
     // False when `stop` ended it part way (only some matches started their episode).
     bool reset(std::optional<std::uint64_t> seed, const StopCheck& stop = {});
+    // Every match i starts episode 0 of seeds[i] (size() seeds); the batch seed becomes seeds[0].
+    bool reset_each(const std::uint64_t* seeds, const StopCheck& stop = {});
     // The first action `step` would refuse, actions[2 i + p] being player p's in match i. Out of
     // range is always refused; the rest only under IllegalPolicy::Raise. A match waiting for its
     // reset accepts any action in range.
@@ -107,6 +109,7 @@ private:
     void write_observation(std::size_t i);
     void write_waiting_masks(std::size_t i);
     void keep_final_observation(std::size_t i);
+    bool start_all(const StopCheck& stop);
 
     [[nodiscard]] std::size_t pair_bytes() const { return 2 * (1 + std::size_t{config_.batch.visible}); }
 
@@ -116,7 +119,7 @@ private:
     // The legal moves of each player as of the last write (0: not due), so that `check` and the
     // substitution need not recompute them.
     std::vector<std::array<MoveMask, kNumPlayers>> legal_;
-    std::vector<std::uint64_t> episodes_;
+    EpisodeSeeds seeds_;
     std::vector<std::uint8_t> waiting_;  // ended, not yet reset
     WorkerPool pool_;
 };

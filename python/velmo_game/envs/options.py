@@ -28,17 +28,34 @@ import numpy as np
 import numpy.typing as npt
 from gymnasium import spaces
 
+from velmo_game._native import env_spec
+
+_GAME_SPEC = env_spec("game", 0)
 #: The field's ``PuyoType`` numbers that get a plane, in plane order: ojama, red, blue, yellow, green.
-PLANE_TYPES = (1, 4, 5, 6, 7)
+PLANE_TYPES: tuple[int, ...] = _GAME_SPEC["plane_types"]
 #: The pair colours that get an entry, in order: red, blue, yellow, green.
-PAIR_COLOURS = (4, 5, 6, 7)
+PAIR_COLOURS: tuple[int, ...] = _GAME_SPEC["pair_colours"]
 
 ObsName = Union[Literal["ids"], Literal["planes"]]
 RewardFunction = Callable[[Any, Any], Any]
 RewardArg = Union[Literal["score"], Literal["log_score"], Literal["chain"], RewardFunction]
+#: What an environment is made of: ``"game"`` (one player) or ``"match"`` (versus).
+EnvKind = Union[Literal["game"], Literal["match"]]
 
 _FIELD_TYPES = np.array(PLANE_TYPES, dtype=np.uint8).reshape(-1, 1, 1)
 _PAIR_TYPES = np.array(PAIR_COLOURS, dtype=np.uint8)
+
+
+def array_space(kind: EnvKind, visible: int, name: str) -> spaces.Box:
+    """The space of observation array ``name`` of an environment of ``kind``, as the core declares it."""
+    shape, dtype, low, high = env_spec(kind, visible)["arrays"][name]
+    return spaces.Box(low, high, shape=shape, dtype=np.dtype(dtype))
+
+
+def num_actions(kind: EnvKind) -> int:
+    """The actions of an environment of ``kind``: the 22 moves, and for a match the wait."""
+    count: int = env_spec(kind, 0)["num_actions"]
+    return count
 
 
 class ObservationForm:
@@ -52,13 +69,12 @@ class ObservationForm:
             raise ValueError(f"obs_dtype must be float32 or uint8, not {self.dtype}")
         self.name = obs
         self.is_ids = obs == "ids"
-        rows = 1 + visible
+        field, pairs = array_space("game", visible, "field"), array_space("game", visible, "pairs")
         if self.is_ids:
-            self.field_space = spaces.Box(0, 7, shape=(14, 6), dtype=np.uint8)
-            self.pairs_space = spaces.Box(0, 7, shape=(rows, 2), dtype=np.uint8)
+            self.field_space, self.pairs_space = field, pairs
         else:
-            self.field_space = spaces.Box(0, 1, shape=(len(PLANE_TYPES), 14, 6), dtype=self.dtype)
-            self.pairs_space = spaces.Box(0, 1, shape=(rows, 2, len(PAIR_COLOURS)), dtype=self.dtype)
+            self.field_space = spaces.Box(0, 1, shape=(len(PLANE_TYPES), *field.shape), dtype=self.dtype)
+            self.pairs_space = spaces.Box(0, 1, shape=(*pairs.shape, len(PAIR_COLOURS)), dtype=self.dtype)
 
     def field(self, ids: npt.NDArray[np.uint8]) -> npt.NDArray[Any]:
         """Fields ``(..., 14, 6)`` in this form, a new array."""
