@@ -63,12 +63,13 @@ MoveMask legal_move_mask_by_move(const BitField& field) {
 struct Outputs {
     explicit Outputs(std::size_t n, unsigned visible)
         : field(n * kFieldCells), pairs(n * 2 * (1 + visible)), terminated(n), truncated(n), mask(n * kNumMoves),
-          final_field(n * kFieldCells), final_pairs(n * 2 * (1 + visible)), substituted(n), reward(n), chain(n), score(n), steps(n), seeds(n) {}
+          final_field(n * kFieldCells), final_pairs(n * 2 * (1 + visible)), substituted(n), reward(n), chain(n), score(n), steps(n), move_score(n), seeds(n) {}
 
     BatchOutputs view() {
         BatchOutputs out{field.data(), pairs.data(), reward.data(), terminated.data(), truncated.data(), mask.data(), chain.data(),
                          score.data(), steps.data(), final_field.data(), final_pairs.data(), seeds.data()};
         out.substituted = substituted.data();
+        out.move_score = move_score.data();
         return out;
     }
     friend bool operator==(const Outputs&, const Outputs&) = default;
@@ -76,7 +77,7 @@ struct Outputs {
     std::vector<std::uint8_t> field, pairs, terminated, truncated, mask, final_field, final_pairs, substituted;
     std::vector<float> reward;
     std::vector<std::int32_t> chain;
-    std::vector<std::int64_t> score, steps;
+    std::vector<std::int64_t> score, steps, move_score;
     std::vector<std::uint64_t> seeds;
 };
 

@@ -331,22 +331,30 @@ void bind_game(nb::module_& m) {
     nb::class_<velmo::EnvRules>(m, "EnvRules",
         "The rules of a single-game environment's step: what an illegal action does and when an\n"
         "episode is truncated (those of ``VecGame``, whose games step by the same native code).")
-        .def("__init__", [](Unmade<velmo::EnvRules> self, nb::handle max_steps, nb::handle illegal, double illegal_penalty) {
-                 new (self.place()) velmo::EnvRules(env_rules_from_python(max_steps, illegal, illegal_penalty));
-             }, nb::kw_only(), "max_steps"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0,
-             nb::sig("def __init__(self, *, max_steps: int | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None"),
+        .def("__init__", [](Unmade<velmo::EnvRules> self, nb::handle max_steps, nb::handle illegal, double illegal_penalty, nb::handle reward) {
+                 velmo::EnvRules* const place = self.place();
+                 velmo::EnvRules rules = env_rules_from_python(max_steps, illegal, illegal_penalty);
+                 rules.reward = reward_kind_from_python(reward);
+                 new (place) velmo::EnvRules(rules);
+             }, nb::kw_only(), "max_steps"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0, "reward"_a = "score",
+             nb::sig("def __init__(self, *, max_steps: int | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0, "
+                     "reward: str = 'score') -> None"),
              "``max_steps`` truncates an episode after that many moves (None: never); ``illegal``\n"
              "``'raise'`` refuses an illegal action, ``'substitute'`` plays the lowest legal move and\n"
-             "subtracts ``illegal_penalty`` from the reward (ValueError for other values).")
+             "subtracts ``illegal_penalty`` from the reward; ``reward`` is the move's ``'score'``,\n"
+             "``'log_score'`` (log(1 + score)) or ``'chain'`` (ValueError for other values).")
         .def_prop_ro("max_steps", &max_steps_to_python, nb::sig("def max_steps(self) -> int | None"), "The episode length limit, or None.")
         .def_prop_ro("illegal", &illegal_name,
                      nb::sig("def illegal(self) -> str"), "``'raise'`` or ``'substitute'``.")
         .def_prop_ro("illegal_penalty", [](const velmo::EnvRules& r) { return static_cast<double>(r.illegal_penalty); },
                      "What a substituted move costs (as float32).")
+        .def_prop_ro("reward", [](const velmo::EnvRules& r) { return reward_name(r.reward); }, nb::sig("def reward(self) -> str"),
+                     "The reward's form: ``'score'``, ``'log_score'`` or ``'chain'``.")
         .def("__repr__", [](const velmo::EnvRules& r) {
                  return "EnvRules(max_steps=" + nb::cast<std::string>(nb::repr(max_steps_to_python(r))) + ", illegal='" + illegal_name(r) +
                         "', illegal_penalty=" +
-                        nb::cast<std::string>(nb::repr(nb::float_(static_cast<double>(r.illegal_penalty)))) + ")";
+                        nb::cast<std::string>(nb::repr(nb::float_(static_cast<double>(r.illegal_penalty)))) + ", reward='" +
+                        reward_name(r.reward) + "')";
              });
 
     nb::class_<ObservationBuffer>(m, "ObservationBuffer",
@@ -365,7 +373,7 @@ void bind_game(nb::module_& m) {
              "``action`` played in ``game`` (an illegal one refused or replaced by the lowest legal\n"
              "move), the game's observation written, and its mask, all ones when the step ends the\n"
              "episode. Returns (chain, score, terminated, truncated, substituted, reward), the\n"
-             "reward being the move's score less the penalty of a substituted move.\n\n"
+             "reward being the move's in the rules' form less the penalty of a substituted move.\n\n"
              "Raises:\n"
              "    ValueError: the game is over, the rules refuse the action (the game is then\n"
              "        unchanged), or the game shows another number of next pairs.\n"

@@ -45,11 +45,13 @@ public:
         final_pairs = owned_.zeros<std::uint8_t>({n, rows, 2});
         seeds = owned_.zeros<std::uint64_t>({n});
         substituted = owned_.zeros<bool>({n});
+        move_score = owned_.zeros<std::int64_t>({n});
         velmo::BatchOutputs out{data_of<std::uint8_t>(field), data_of<std::uint8_t>(pairs), data_of<float>(reward),
                                 data_of<std::uint8_t>(terminated), data_of<std::uint8_t>(truncated), data_of<std::uint8_t>(action_mask),
                                 data_of<std::int32_t>(chain), data_of<std::int64_t>(score), data_of<std::int64_t>(episode_steps),
                                 data_of<std::uint8_t>(final_field), data_of<std::uint8_t>(final_pairs), data_of<std::uint64_t>(seeds)};
         out.substituted = data_of<std::uint8_t>(substituted);
+        out.move_score = data_of<std::int64_t>(move_score);
         try {
             nb::gil_scoped_release release;
             batch_ = std::make_unique<velmo::GameBatch>(config, out, python_signal_check());
@@ -102,7 +104,7 @@ public:
     [[nodiscard]] unsigned num_threads() const { return batch_->num_threads(); }
 
     nb::object field, pairs, reward, terminated, truncated, action_mask, chain, score, episode_steps, final_field, final_pairs, seeds,
-        substituted;
+        substituted, move_score;
     BatchCalls calls{"VecGame"};
 
 private:
@@ -128,10 +130,15 @@ nb::object make_instance(nb::handle type, Args&&... args) {
 // an object that is not a VecGame, and object.__init__ on one that is).
 nb::object new_vec_game(nb::handle cls, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
                         nb::handle autoreset, nb::handle max_steps, bool versus, nb::handle rules, nb::handle timing, nb::handle illegal,
-                        double illegal_penalty, nb::handle first_copy) {
-    const velmo::BatchConfig config =
+                        double illegal_penalty, nb::handle first_copy, nb::handle reward) {
+    velmo::BatchConfig config =
         batch_config_from_python(num_envs, seed, num_threads, colors, visible, autoreset, max_steps, illegal, illegal_penalty, first_copy);
-    if (versus) return make_instance<VecMatch>(nb::type<VecMatch>(), match_batch_config(config, rules, timing));
+    config.rules.reward = reward_kind_from_python(reward);
+    if (versus) {
+        // A match's rewards are its outcome's: the forms of a move's reward do not apply.
+        if (config.rules.reward != velmo::RewardKind::Score) raise_value_error("reward applies to batches of one-player games only");
+        return make_instance<VecMatch>(nb::type<VecMatch>(), match_batch_config(config, rules, timing));
+    }
     if (!rules.is_none() || !timing.is_none()) raise_value_error("rules and timing apply to batches of matches only (VecMatch)");
     return make_instance<VecGame>(cls, config);
 }
@@ -208,11 +215,11 @@ void bind_vec(nb::module_& m) {
     cls.def_static("__new__", &new_vec_game,
              "cls"_a, "num_envs"_a, nb::kw_only(), "seed"_a = 0, "num_threads"_a = nb::none(), "colors"_a = 4, "visible"_a = 2,
              "autoreset"_a = "next_step", "max_steps"_a = nb::none(), "versus"_a = false, "rules"_a = nb::none(),
-             "timing"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0, "first_copy"_a = 0,
+             "timing"_a = nb::none(), "illegal"_a = "raise", "illegal_penalty"_a = 0.0, "first_copy"_a = 0, "reward"_a = "score",
              nb::sig("def __new__(cls, num_envs: int, *, seed: int = 0, num_threads: int | None = None, colors: int = 4, "
                      "visible: int = 2, autoreset: str = 'next_step', max_steps: int | None = None, versus: bool = False, "
                      "rules: Rules | None = None, timing: Timing | None = None, illegal: str = 'raise', "
-                     "illegal_penalty: float = 0.0, first_copy: int = 0) -> VecGame"),
+                     "illegal_penalty: float = 0.0, first_copy: int = 0, reward: str = 'score') -> VecGame"),
              "``num_envs`` games seeded from ``seed``, stepped by ``num_threads`` threads (default:\n"
              "the CPUs available).\n\n"
              "Args:\n"
@@ -225,7 +232,9 @@ void bind_vec(nb::module_& m) {
              "        ``illegal_penalty`` from that game's reward and marks it in ``substituted``.\n"
              "    first_copy: the environment copy of game 0 (``episode_seed``'s ``copy``): game ``i``\n"
              "        plays ``episode_seed(seed, first_copy + i, episode)``. A single environment of\n"
-             "        copy ``c`` is a batch of one with ``first_copy=c``.\n\n"
+             "        copy ``c`` is a batch of one with ``first_copy=c``.\n"
+             "    reward: each move's reward: its ``'score'``, ``'log_score'`` (log(1 + score)) or\n"
+             "        ``'chain'`` (its chain length).\n\n"
              "Raises:\n"
              "    ValueError: a value out of range, an unknown mode, rules or timing without\n"
              "        ``versus=True``.\n"
@@ -256,6 +265,8 @@ void bind_vec(nb::module_& m) {
              "environment of its copy plays after ``reset(seed=seed[i])``.\n\n"
              "Returns (field, pairs).")
         .def_prop_ro("versus", [](const VecGame&) { return false; }, "False: the batch holds one-player games (see VecMatch).")
+        .def_prop_ro("reward", [](const VecGame& v) { return reward_name(v.config().rules.reward); }, nb::sig("def reward(self) -> str"),
+                     "The form of each move's reward: 'score', 'log_score' or 'chain'.")
         .def("game", [](const VecGame& v, nb::handle index) {
                  return v.calls.guarded([&] { return v.batch().game(static_cast<std::size_t>(int_in_range(index, "index", 0, static_cast<std::int64_t>(v.size()) - 1))); });
              }, "index"_a, nb::sig("def game(self, index: int) -> Game"), "A copy of game ``index``.")
@@ -264,13 +275,15 @@ void bind_vec(nb::module_& m) {
     bind_batch_arrays<VecGame>(cls, {
         {"field", &VecGame::field, "(N, 14, 6) uint8 fields."},
         {"pairs", &VecGame::pairs, "(N, 1 + visible, 2) uint8 pairs (child, axis)."},
-        {"rewards", &VecGame::reward, "(N,) float32: each move's score, less ``illegal_penalty`` where ``substituted``."},
+        {"rewards", &VecGame::reward,
+         "(N,) float32: each move's reward (its score unless ``reward`` says otherwise), less\n``illegal_penalty`` where ``substituted``."},
         {"terminated", &VecGame::terminated, "(N,) bool: the game is over."},
         {"truncated", &VecGame::truncated, "(N,) bool: cut at ``max_steps``."},
         {"action_masks", &VecGame::action_mask,
          "(N, 22) int8: 1 for the legal moves (all 1 for a game waiting for its reset, whose\naction is ignored)."},
         {"chain", &VecGame::chain, "(N,) int32: the chain of the last move."},
         {"score", &VecGame::score, "(N,) int64: each game's total score."},
+        {"move_score", &VecGame::move_score, "(N,) int64: the score of each game's last move (0 for a game reset in the step)."},
         {"episode_steps", &VecGame::episode_steps, "(N,) int64: steps in the episode."},
         {"final_field", &VecGame::final_field, "same_step mode: the last field of the games that ended this step."},
         {"final_pairs", &VecGame::final_pairs, "same_step mode: the last pairs of the games that ended this step."},

@@ -177,6 +177,24 @@ nb::object max_steps_to_python(const velmo::EnvRules& rules) {
     return rules.max_steps == 0 ? nb::object(nb::none()) : nb::object(nb::int_(rules.max_steps));
 }
 
+velmo::RewardKind reward_kind_from_python(nb::handle reward) {
+    if (!nb::isinstance<nb::str>(reward)) raise_type_error("reward must be a str, not " + python_type_name(reward));
+    const auto name = nb::cast<std::string>(reward);
+    if (name == "score") return velmo::RewardKind::Score;
+    if (name == "log_score") return velmo::RewardKind::LogScore;
+    if (name == "chain") return velmo::RewardKind::Chain;
+    raise_value_error("reward must be 'score', 'log_score' or 'chain', not '" + name + "'");
+}
+
+const char* reward_name(velmo::RewardKind kind) {
+    switch (kind) {
+        case velmo::RewardKind::Score: return "score";
+        case velmo::RewardKind::LogScore: return "log_score";
+        case velmo::RewardKind::Chain: return "chain";
+    }
+    return "score";
+}
+
 const char* illegal_name(const velmo::EnvRules& rules) { return rules.illegal == velmo::IllegalPolicy::Raise ? "raise" : "substitute"; }
 
 }  // namespace velmo_game

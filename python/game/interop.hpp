@@ -47,6 +47,9 @@ velmo::EnvRules env_rules_from_python(nb::handle max_steps, nb::handle illegal, 
 // The options back: max_steps an int or None, the policy's name.
 nb::object max_steps_to_python(const velmo::EnvRules& rules);
 const char* illegal_name(const velmo::EnvRules& rules);
+// A reward form by name: 'score', 'log_score' or 'chain' (TypeError, ValueError otherwise), and back.
+velmo::RewardKind reward_kind_from_python(nb::handle reward);
+const char* reward_name(velmo::RewardKind kind);
 
 // The Python name of an object's type, for messages: "list", "velmo.ArrayField".
 std::string python_type_name(nb::handle value);

@@ -257,11 +257,12 @@ class EnvRules:
     episode is truncated (those of ``VecGame``, whose games step by the same native code).
     """
 
-    def __init__(self, *, max_steps: int | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0) -> None:
+    def __init__(self, *, max_steps: int | None = None, illegal: str = 'raise', illegal_penalty: float = 0.0, reward: str = 'score') -> None:
         """
         ``max_steps`` truncates an episode after that many moves (None: never); ``illegal``
         ``'raise'`` refuses an illegal action, ``'substitute'`` plays the lowest legal move and
-        subtracts ``illegal_penalty`` from the reward (ValueError for other values).
+        subtracts ``illegal_penalty`` from the reward; ``reward`` is the move's ``'score'``,
+        ``'log_score'`` (log(1 + score)) or ``'chain'`` (ValueError for other values).
         """
 
     @property
@@ -275,6 +276,10 @@ class EnvRules:
     @property
     def illegal_penalty(self) -> float:
         """What a substituted move costs (as float32)."""
+
+    @property
+    def reward(self) -> str:
+        """The reward's form: ``'score'``, ``'log_score'`` or ``'chain'``."""
 
     def __repr__(self) -> str: ...
 
@@ -300,7 +305,7 @@ class ObservationBuffer:
         ``action`` played in ``game`` (an illegal one refused or replaced by the lowest legal
         move), the game's observation written, and its mask, all ones when the step ends the
         episode. Returns (chain, score, terminated, truncated, substituted, reward), the
-        reward being the move's score less the penalty of a substituted move.
+        reward being the move's in the rules' form less the penalty of a substituted move.
 
         Raises:
             ValueError: the game is over, the rules refuse the action (the game is then
@@ -602,6 +607,10 @@ class VecGame:
     def versus(self) -> bool:
         """False: the batch holds one-player games (see VecMatch)."""
 
+    @property
+    def reward(self) -> str:
+        """The form of each move's reward: 'score', 'log_score' or 'chain'."""
+
     def game(self, index: int) -> Game:
         """A copy of game ``index``."""
 
@@ -660,7 +669,8 @@ class VecGame:
     @property
     def rewards(self) -> numpy.ndarray:
         """
-        (N,) float32: each move's score, less ``illegal_penalty`` where ``substituted``.
+        (N,) float32: each move's reward (its score unless ``reward`` says otherwise), less
+        ``illegal_penalty`` where ``substituted``.
         """
 
     @property
@@ -685,6 +695,12 @@ class VecGame:
     @property
     def score(self) -> numpy.ndarray:
         """(N,) int64: each game's total score."""
+
+    @property
+    def move_score(self) -> numpy.ndarray:
+        """
+        (N,) int64: the score of each game's last move (0 for a game reset in the step).
+        """
 
     @property
     def episode_steps(self) -> numpy.ndarray:

@@ -41,7 +41,7 @@ from gymnasium.vector import AutoresetMode, VectorEnv
 
 from velmo_game import _versus
 from velmo_game._native import EnvRules, Game, ObservationBuffer, VecGame, episode_seed
-from velmo_game.envs.options import ObservationForm, ObsName, RewardArg, array_space, num_actions, reward_function
+from velmo_game.envs.options import ObservationForm, ObsName, RewardArg, array_space, native_reward, num_actions, reward_function
 
 NUM_MOVES = num_actions("game")
 
@@ -78,17 +78,16 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         if mask_in_obs and flatten:
             raise ValueError("mask_in_obs adds a key to the observation dict: it cannot go with flatten=True")
         # The step's rules are the batch's, stepped by the same native code (velmo::step_env).
-        self._rules = EnvRules(max_steps=max_steps, illegal=illegal, illegal_penalty=illegal_penalty)
+        self._reward = reward_function(reward)
+        self._rules = EnvRules(max_steps=max_steps, illegal=illegal, illegal_penalty=illegal_penalty, reward=native_reward(reward))
         self.render_mode = render_mode
         self._colors = colors
         self._visible = visible
         self._flatten = flatten
         self._form = ObservationForm(obs, visible, obs_dtype)
-        self._reward = reward_function(reward)
         # The plain form's step copies the buffer's arrays itself: the fast path.
         self._plain = self._form.is_ids and not flatten and not mask_in_obs and self._reward is None
         self._mask_in_obs = mask_in_obs
-        self._penalty = self._rules.illegal_penalty
         self._dict_space = _dict_space(self._form, mask_in_obs)
         self.observation_space = spaces.flatten_space(self._dict_space) if flatten else self._dict_space
         self.action_space = spaces.Discrete(NUM_MOVES)
@@ -136,7 +135,8 @@ class PuyoEnv(gymnasium.Env[Any, np.int64]):
         if self._plain:  # the default options: the fast path
             return {"field": buffer.field.copy(), "pairs": buffer.pairs.copy()}, reward, over, truncated, info
         if self._reward is not None:
-            reward = float(self._reward(score, self._chain)) - (self._penalty if penalised else 0.0)
+            # The native reward is the move's score less what the step charged for it.
+            reward = float(self._reward(score, self._chain)) + (reward - score)
         return self._observation(), reward, over, truncated, info
 
     def render(self) -> str | npt.NDArray[np.uint8] | None:
@@ -184,7 +184,8 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
             max_steps = max_episode_steps
         self.render_mode = render_mode
         self.batch = VecGame(num_envs, seed=seed, num_threads=num_threads, colors=colors, visible=visible,
-                             autoreset=autoreset, max_steps=max_steps, illegal=illegal, illegal_penalty=illegal_penalty)
+                             autoreset=autoreset, max_steps=max_steps, illegal=illegal, illegal_penalty=illegal_penalty,
+                             reward=native_reward(reward))
         modes = {"next_step": AutoresetMode.NEXT_STEP, "same_step": AutoresetMode.SAME_STEP,
                  "disabled": AutoresetMode.DISABLED}
         self.metadata = {"autoreset_mode": modes[autoreset], "render_modes": ["ansi", "rgb_array"]}
@@ -238,10 +239,9 @@ class PuyoVectorEnv(VectorEnv[Any, Any, Any]):
     def step(self, actions: Any) -> tuple[Any, Any, Any, Any, dict[str, Any]]:
         _, rewards, terminated, truncated = self.batch.step(np.asarray(actions))
         if self._reward is not None:
-            batch = self.batch
-            scores = rewards + np.float32(batch.illegal_penalty) * batch.substituted
-            rewards = np.asarray(self._reward(scores, batch.chain), dtype=np.float32)
-            rewards = rewards - np.float32(batch.illegal_penalty) * batch.substituted
+            # The native rewards are the moves' scores less what the step charged for them.
+            scores = self.batch.move_score
+            rewards = np.asarray(self._reward(scores, self.batch.chain), dtype=np.float32) + (rewards - scores.astype(np.float32))
         return self._observation(), rewards, terminated, truncated, self._info()
 
     def render(self) -> tuple[Any, ...] | None:

@@ -236,3 +236,15 @@ def test_every_integer_form_of_the_actions_steps_alike(convert) -> None:  # type
         plain.step(actions)
         other.step(convert(actions))
         assert np.array_equal(plain.field, other.field) and np.array_equal(plain.action_masks, other.action_masks)
+
+
+@pytest.mark.parametrize("reward, form", [("score", lambda s, c: s), ("log_score", lambda s, c: np.log1p(s)), ("chain", lambda s, c: c)])
+def test_the_batch_computes_each_reward_form_less_the_penalty(reward, form):
+    batch = vg.VecGame(64, seed=2, num_threads=1, reward=reward, illegal="substitute", illegal_penalty=0.5)
+    rng, chains, substituted = np.random.default_rng(0), 0, 0
+    for _ in range(60):
+        _, rewards, _, _ = batch.step(rng.integers(0, 22, size=64))
+        expected = form(batch.move_score, batch.chain) - 0.5 * batch.substituted
+        np.testing.assert_allclose(rewards, expected.astype(np.float32), rtol=1e-6)
+        chains, substituted = chains + batch.chain.sum(), substituted + batch.substituted.sum()
+    assert batch.reward == reward and chains > 0 and substituted > 0

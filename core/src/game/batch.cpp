@@ -272,6 +272,7 @@ void GameBatch::clear_step_outputs(std::size_t i) {
     out_.chain[i] = 0;
     out_.score[i] = 0;
     out_.substituted[i] = 0;
+    out_.move_score[i] = 0;
 }
 
 void GameBatch::write_observation(std::size_t i) {
@@ -295,6 +296,7 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
         if (config_.autoreset == AutoReset::Disabled) {
             out_.reward[i] = 0;
             out_.chain[i] = 0;
+            out_.move_score[i] = 0;
             return;  // stays finished, terminated/truncated as they were
         }
         seeds_.advance(i);
@@ -308,6 +310,7 @@ void GameBatch::step_one(std::size_t i, std::int64_t action) {
     out_.reward[i] = step.reward;
     out_.substituted[i] = step.substituted ? 1 : 0;
     out_.chain[i] = static_cast<std::int32_t>(step.outcome.chain.chain);
+    out_.move_score[i] = static_cast<std::int64_t>(step.outcome.score());
     out_.score[i] = static_cast<std::int64_t>(games_[i].score());
     out_.terminated[i] = step.terminated ? 1 : 0;
     out_.truncated[i] = step.truncated ? 1 : 0;

@@ -111,6 +111,7 @@ struct BatchOutputs {
     std::uint8_t* final_pairs = nullptr;  // (N, 1 + visible, 2)
     std::uint64_t* seeds = nullptr;       // (N,) the seed of each game's current episode
     std::uint8_t* substituted = nullptr;  // (N,) bool: this step's move was illegal and replaced
+    std::int64_t* move_score = nullptr;   // (N,) the score of this step's move (its reward's source)
 };
 
 struct BatchRefusal {

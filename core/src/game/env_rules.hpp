@@ -1,10 +1,11 @@
 // The one-player environment step: what an action does to one game under an environment's
-// rules (illegal moves refused or replaced and charged, the reward, termination, truncation at
-// max_steps, the mask of an ending step). The batch steps each of its games with it and the
+// rules (illegal moves refused or replaced and charged, the reward and its form, termination,
+// truncation at max_steps, the mask of an ending step). The batch steps each of its games with it and the
 // single-game environment steps its one game with it, so the rules live here alone.
 #pragma once
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 
 #include "game.hpp"
@@ -16,11 +17,26 @@ namespace velmo {
 // (subtracted from its reward) and is marked as substituted.
 enum class IllegalPolicy : std::uint8_t { Raise, Substitute };
 
+// The reward of a move, before any penalty. Score: the move's score (its chain's, with any
+// all-clear bonus). LogScore: log(1 + score), which tames the score's heavy tail (0 to 100,000
+// and more). Chain: the move's chain length, 0 when nothing vanished.
+enum class RewardKind : std::uint8_t { Score, LogScore, Chain };
+
 struct EnvRules {
     IllegalPolicy illegal = IllegalPolicy::Raise;
     float illegal_penalty = 0;
     std::uint64_t max_steps = 0;  // 0: no truncation
+    RewardKind reward = RewardKind::Score;
 };
+
+inline float move_reward(RewardKind kind, std::uint64_t score, unsigned chain) {
+    switch (kind) {
+        case RewardKind::Score: return static_cast<float>(score);
+        case RewardKind::LogScore: return static_cast<float>(std::log1p(static_cast<double>(score)));
+        case RewardKind::Chain: return static_cast<float>(chain);
+    }
+    return static_cast<float>(score);
+}
 
 // The mask of a step that ends an episode: any action, which is ignored (the episode waits for
 // its reset), so that masked samplers always have a move to draw.
@@ -49,7 +65,7 @@ inline bool refuses(const EnvRules& rules, MoveMask legal, std::int64_t action) 
 
 struct EnvStep {
     MoveOutcome outcome;
-    float reward = 0;  // the move's score, less the penalty of a substituted move
+    float reward = 0;  // the move's reward in the rules' form, less the penalty of a substituted move
     bool substituted = false;
     bool terminated = false;
     bool truncated = false;
@@ -68,7 +84,7 @@ inline EnvStep step_env(Game& game, MoveMask legal, std::int64_t action, std::ui
     step.substituted = chosen.substituted;
     step.terminated = step.outcome.game_over;
     step.truncated = !step.terminated && rules.max_steps != 0 && episode_steps >= rules.max_steps;
-    step.reward = static_cast<float>(step.outcome.score()) - (chosen.substituted ? rules.illegal_penalty : 0.0F);
+    step.reward = move_reward(rules.reward, step.outcome.score(), step.outcome.chain.chain) - (chosen.substituted ? rules.illegal_penalty : 0.0F);
     return step;
 }
 

@@ -17,11 +17,13 @@ Rewards (``reward=``), of the move just played, before any illegal-move penalty:
 - a callable ``f(score, chain)``: called with the move's score and chain, plain ints in a single
   environment and NumPy arrays of all the copies in a vector environment (so write it with NumPy
   operations).
+
+The three named forms are computed by the native step itself (``core/src/game/env_rules.hpp``),
+as the penalty is; a callable is applied here to the scores the native step reports.
 """
 
 from __future__ import annotations
 
-import math
 from typing import Any, Callable, Literal, Union
 
 import numpy as np
@@ -91,19 +93,12 @@ class ObservationForm:
         return planes
 
 
-def _log_score(score: Any, chain: Any) -> Any:
-    # A single env's plain int takes math's route: NumPy's costs a microsecond per call.
-    return math.log1p(score) if isinstance(score, int) else np.log1p(score)
-
-
 def reward_function(reward: RewardArg) -> RewardFunction | None:
-    """``f(score, chain)`` for a reward option; None for ``"score"``, which needs no work."""
-    if callable(reward):
-        return reward
-    if reward == "score":
-        return None
-    if reward == "log_score":
-        return _log_score
-    if reward == "chain":
-        return lambda score, chain: chain
-    raise ValueError(f"reward must be 'score', 'log_score', 'chain' or a callable, not {reward!r}")
+    """The callable of a callable reward option; None for the named forms, which the native step
+    computes (and checks: ``native_reward`` names them for it)."""
+    return reward if callable(reward) else None
+
+
+def native_reward(reward: RewardArg) -> Any:
+    """The form the native step computes: the named one, or the score that a callable is given."""
+    return "score" if callable(reward) else reward
