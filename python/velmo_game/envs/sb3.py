@@ -73,8 +73,7 @@ class PuyoSB3VecEnv(_vec_env.VecEnv):  # type: ignore[misc]  # an untyped base, 
         dones = np.logical_or(terminated, truncated)
         infos: list[dict[str, Any]] = [{} for _ in range(self.num_envs)]
         if dones.any():
-            # The batch's own rewards are the move scores less any penalty, whatever reward= says.
-            totals = totals + (batch.rewards + np.float32(batch.illegal_penalty) * batch.substituted).astype(np.int64)
+            totals = totals + batch.move_score  # the ending move's score, whatever reward= says
         for i in np.flatnonzero(dones):
             infos[i]["terminal_observation"] = _row(info["final_obs"], int(i))
             infos[i]["TimeLimit.truncated"] = bool(truncated[i] and not terminated[i])
