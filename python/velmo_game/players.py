@@ -231,7 +231,8 @@ class BeamSearch:
 
     From each first move the beam keeps ``width`` positions per level over ``depth`` pairs (the
     current one, the visible next pairs, then ``queues`` futures of pairs drawn from the project's
-    SplitMix64 seeded by ``seed``, the turn and the future). The first move is chosen by what its
+    SplitMix64 seeded by ``seed``, the turn and the future, or with ``fixed_queues`` fixed queues
+    that cycle through the pairs of two different colours). The first move is chosen by what its
     subtree reaches: the best chain fired below it (discounted by ``discount`` per sampled level;
     one worth ``fire_score`` or more beats every quiet outcome) or else its best leaf's evaluation,
     averaged over the futures. The evaluation (``weights``, by name; see
@@ -268,6 +269,7 @@ class BeamSearch:
         discount: float = _native.BEAM_DISCOUNT,
         weights: dict[str, float] | None = None,
         legacy: bool = False,
+        fixed_queues: bool = _native.BEAM_FIXED_QUEUES,
     ) -> None:
         if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
             raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
@@ -285,7 +287,7 @@ class BeamSearch:
         self.last_turn, self.end_turn = last_turn, end_turn
         self.max_added, self.queues, self.threads, self.discount = max_added, queues, threads, discount
         self.weights = None if weights is None else dict(weights)
-        self.legacy = legacy
+        self.legacy, self.fixed_queues = legacy, fixed_queues
         if self.weights is not None:
             _native.evaluate_features(_EMPTY_FIELD, 1, self.weights)  # a bad name or value fails here
         #: Children evaluated and depth reached by the last choice.
@@ -309,6 +311,7 @@ class BeamSearch:
         move, self.last_nodes, self.last_depth = _native.beam_search_move(
             game, self.width, self.depth, seed, self.node_budget, self.time_budget_ms, self.fire_score,
             last_turn, end_turn, self.max_added, self.queues, self.threads, self.discount, self.weights, self.legacy,
+            self.fixed_queues,
         )
         return move
 
