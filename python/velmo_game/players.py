@@ -171,7 +171,7 @@ class GreedyPlayer:
 PRESETS: dict[str, dict[str, Any]] = {
     "fast": {"width": 32, "depth": 10, "queues": 1},
     "default": {},
-    "strong": {"width": 140, "depth": 14, "queues": 3},
+    "strong": {"queues": 3},
     "legacy": {"width": 96, "depth": 16, "legacy": True},
 }
 
@@ -193,8 +193,8 @@ def _versus_move(match: Match, index: int, game: Game) -> int | None:
 
     - An attack on its way (pending, or the opponent's running chain): fire the chain now in reach
       that offsets it (the least that does, keeping material), or, when none offsets it and it
-      would bury the field (a full fall or more), the biggest chain in reach, before the ojama
-      lands on it.
+      would bury the field (a full fall or more, or rows that bring the spawn column within a
+      pair of the top), the biggest chain in reach, before the ojama lands on it.
     - Nothing incoming: fire a chain that the opponent cannot answer, when its field is near the
       top (the ojama fills its spawn column) or its own best chain in reach is small (spent).
     """
@@ -213,7 +213,10 @@ def _versus_move(match: Match, index: int, game: Game) -> int | None:
         offsetting = [fire for fire in fires if fire[0] >= incoming]
         if offsetting:
             return min(offsetting)[1]
-        if incoming >= match.rules.max_ojama_per_fall:
+        # A full fall, or one whose rows (six ojama each) bring the spawn column within a pair of
+        # the top, buries the field: the biggest chain now pops puyos and offsets what it can.
+        rows = -(-incoming // 6)
+        if incoming >= match.rules.max_ojama_per_fall or game.field.get_height(2) + rows + 2 >= _ROWS_TO_TOP:
             return max(fires)[1]
         return None
     best_ojama, best_move = max(fires)
