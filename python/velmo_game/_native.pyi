@@ -625,6 +625,7 @@ BEAM_QUEUES: int = 2
 BEAM_THREADS: int = 1
 
 BEAM_DISCOUNT: float = 0.97
+
 BEAM_FIXED_QUEUES: bool = False
 
 def field_hash(field: velmo.Field) -> int:
