@@ -51,6 +51,8 @@ def player_options(args: argparse.Namespace) -> dict[str, Any]:
         value = getattr(args, name)
         if value is not None:
             options[name] = value
+    if args.fixed_queues:
+        options["fixed_queues"] = True
     return options
 
 
@@ -69,6 +71,7 @@ def main() -> None:
     parser.add_argument("--time-budget-ms", type=float, help="per move (0: none; makes runs machine-dependent)")
     parser.add_argument("--max-added", type=int, help="puyos added by the potential-chain evaluation")
     parser.add_argument("--fire-score", type=int, help="fire a chain worth this much")
+    parser.add_argument("--fixed-queues", action="store_true", help="fixed queues of two-colour pairs past the visible ones")
     parser.add_argument("--time-limit", type=float, default=3600.0, help="stop after this many seconds")
     args = parser.parse_args()
     games = 10 if args.quick else args.games

@@ -185,6 +185,7 @@ nb::dict beam_defaults() {
     out["max_added"] = config.max_added;
     out["queues"] = config.queues;
     out["discount"] = config.discount;
+    out["fixed_queues"] = config.fixed_queues;
     out["weights"] = weights_to_python(config.weights);
     return out;
 }
@@ -229,7 +230,7 @@ int search_interruptibly(const velmo::Game& position, velmo::BeamConfig config, 
 nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
                     double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn, nb::handle end_turn,
                     nb::handle max_added, unsigned queues, unsigned threads, double discount, nb::handle weights,
-                    bool legacy) {
+                    bool legacy, bool fixed_queues) {
     if (!(time_budget_ms >= 0)) raise_value_error("time_budget_ms must be a number >= 0, not " + std::to_string(time_budget_ms));
     velmo::BeamConfig config;
     config.width = width;
@@ -244,6 +245,7 @@ nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb:
     config.queues = std::max(1u, queues);
     config.threads = std::max(1u, threads);
     config.discount = discount;
+    config.fixed_queues = fixed_queues;
     config.weights = weights_from_python(weights);
     const velmo::Game position = game;  // searched without the lock, so on a copy of our own
     velmo::BeamStats stats;
@@ -315,11 +317,11 @@ void bind_search(nb::module_& m) {
           "have its dtype and be C-contiguous (TypeError otherwise).");
     m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
           "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a, "queues"_a, "threads"_a,
-          "discount"_a, "weights"_a.none(), "legacy"_a,
+          "discount"_a, "weights"_a.none(), "legacy"_a, "fixed_queues"_a,
           nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "
                   "time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, "
                   "max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, "
-                  "legacy: bool) -> tuple[int, int, int]"),
+                  "legacy: bool, fixed_queues: bool) -> tuple[int, int, int]"),
           "The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; "
           "runs without the interpreter lock and stops early on Ctrl-C.");
     m.def("beam_defaults", &beam_defaults, nb::sig("def beam_defaults() -> dict[str, Any]"),
@@ -340,6 +342,7 @@ void bind_search(nb::module_& m) {
     m.attr("BEAM_QUEUES") = beam.queues;
     m.attr("BEAM_THREADS") = beam.threads;
     m.attr("BEAM_DISCOUNT") = beam.discount;
+    m.attr("BEAM_FIXED_QUEUES") = beam.fixed_queues;
     m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),
           "The stable 64-bit hash of a field's planes.");
     m.def("vanish_groups", &vanish_groups, "field"_a, nb::sig("def vanish_groups(field: velmo.Field) -> velmo.Field"),

@@ -747,7 +747,7 @@ def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], pairs: numpy
     Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written). Every array must already have its dtype and be C-contiguous (TypeError otherwise).
     """
 
-def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, legacy: bool) -> tuple[int, int, int]:
+def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, legacy: bool, fixed_queues: bool) -> tuple[int, int, int]:
     """
     The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; runs without the interpreter lock and stops early on Ctrl-C.
     """
@@ -779,6 +779,8 @@ BEAM_QUEUES: int = 2
 BEAM_THREADS: int = 1
 
 BEAM_DISCOUNT: float = 0.97
+
+BEAM_FIXED_QUEUES: bool = False
 
 def field_hash(field: velmo.Field) -> int:
     """The stable 64-bit hash of a field's planes."""

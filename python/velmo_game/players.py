@@ -171,7 +171,7 @@ class GreedyPlayer:
 PRESETS: dict[str, dict[str, Any]] = {
     "fast": {"width": 32, "depth": 10, "queues": 1},
     "default": {},
-    "strong": {"width": 140, "depth": 14, "queues": 3},
+    "strong": {"queues": 3},
     "legacy": {"width": 96, "depth": 16, "legacy": True},
 }
 
@@ -193,8 +193,8 @@ def _versus_move(match: Match, index: int, game: Game) -> int | None:
 
     - An attack on its way (pending, or the opponent's running chain): fire the chain now in reach
       that offsets it (the least that does, keeping material), or, when none offsets it and it
-      would bury the field (a full fall or more), the biggest chain in reach, before the ojama
-      lands on it.
+      would bury the field (a full fall or more, or rows that bring the spawn column within a
+      pair of the top), the biggest chain in reach, before the ojama lands on it.
     - Nothing incoming: fire a chain that the opponent cannot answer, when its field is near the
       top (the ojama fills its spawn column) or its own best chain in reach is small (spent).
     """
@@ -213,7 +213,10 @@ def _versus_move(match: Match, index: int, game: Game) -> int | None:
         offsetting = [fire for fire in fires if fire[0] >= incoming]
         if offsetting:
             return min(offsetting)[1]
-        if incoming >= match.rules.max_ojama_per_fall:
+        # A full fall, or one whose rows (six ojama each) bring the spawn column within a pair of
+        # the top, buries the field: the biggest chain now pops puyos and offsets what it can.
+        rows = -(-incoming // 6)
+        if incoming >= match.rules.max_ojama_per_fall or game.field.get_height(2) + rows + 2 >= _ROWS_TO_TOP:
             return max(fires)[1]
         return None
     best_ojama, best_move = max(fires)
@@ -231,7 +234,8 @@ class BeamSearch:
 
     From each first move the beam keeps ``width`` positions per level over ``depth`` pairs (the
     current one, the visible next pairs, then ``queues`` futures of pairs drawn from the project's
-    SplitMix64 seeded by ``seed``, the turn and the future). The first move is chosen by what its
+    SplitMix64 seeded by ``seed``, the turn and the future, or with ``fixed_queues`` fixed queues
+    that cycle through the pairs of two different colours). The first move is chosen by what its
     subtree reaches: the best chain fired below it (discounted by ``discount`` per sampled level;
     one worth ``fire_score`` or more beats every quiet outcome) or else its best leaf's evaluation,
     averaged over the futures. The evaluation (``weights``, by name; see
@@ -268,6 +272,7 @@ class BeamSearch:
         discount: float = _native.BEAM_DISCOUNT,
         weights: dict[str, float] | None = None,
         legacy: bool = False,
+        fixed_queues: bool = _native.BEAM_FIXED_QUEUES,
     ) -> None:
         if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
             raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
@@ -285,7 +290,7 @@ class BeamSearch:
         self.last_turn, self.end_turn = last_turn, end_turn
         self.max_added, self.queues, self.threads, self.discount = max_added, queues, threads, discount
         self.weights = None if weights is None else dict(weights)
-        self.legacy = legacy
+        self.legacy, self.fixed_queues = legacy, fixed_queues
         if self.weights is not None:
             _native.evaluate_features(_EMPTY_FIELD, 1, self.weights)  # a bad name or value fails here
         #: Children evaluated and depth reached by the last choice.
@@ -309,6 +314,7 @@ class BeamSearch:
         move, self.last_nodes, self.last_depth = _native.beam_search_move(
             game, self.width, self.depth, seed, self.node_budget, self.time_budget_ms, self.fire_score,
             last_turn, end_turn, self.max_added, self.queues, self.threads, self.discount, self.weights, self.legacy,
+            self.fixed_queues,
         )
         return move
 

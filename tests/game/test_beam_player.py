@@ -71,10 +71,13 @@ def moves_of(player, seed=8, moves=12):
     return chosen
 
 
-@pytest.mark.parametrize("queues", [1, 3])
-def test_the_move_is_the_same_for_a_seed_whatever_the_thread_count(queues):
-    runs = [moves_of(BeamSearch(12, 5, seed=2, queues=queues, threads=threads)) for threads in (1, 2, 1)]
+@pytest.mark.parametrize(("queues", "fixed_queues"), [(1, False), (3, False), (3, True)])
+def test_the_move_is_the_same_for_a_seed_whatever_the_thread_count(queues, fixed_queues):
+    runs = [moves_of(BeamSearch(12, 5, seed=2, queues=queues, threads=threads, fixed_queues=fixed_queues))
+            for threads in (1, 2, 1)]
     assert runs[0] == runs[1] == runs[2]
+    if fixed_queues:  # no pair is drawn, so the seed plays no part
+        assert moves_of(BeamSearch(12, 5, seed=9, queues=queues, fixed_queues=True)) == runs[0]
 
 
 @pytest.mark.parametrize(("budget", "queues"), [(300, 1), (600, 3)])
@@ -114,7 +117,7 @@ def test_presets_and_defaults():
     defaults = BeamSearch.defaults()
     assert BeamSearch().width == defaults["width"] and BeamSearch().depth == defaults["depth"]
     strong = BeamSearch.preset("strong", seed=5)
-    assert strong.width > BeamSearch().width and strong.seed == 5
+    assert strong.queues > BeamSearch().queues and strong.seed == 5
     assert moves_of(BeamSearch.preset("legacy", width=8, depth=2), moves=4)
     with pytest.raises(ValueError, match="unknown preset"):
         BeamSearch.preset("perfect")
@@ -152,6 +155,26 @@ def test_fires_the_chain_that_offsets_an_incoming_attack(opponent_fires):
         assert score // match.rules.target_points >= them.ojama_in_flight
     else:
         assert score == 0  # nothing threatens: it keeps building
+
+
+# The spawn column seven high over a pair of G: the next pair, G G, pops them (40 points, no offset).
+TOWER = ["__Y___", "__B___", "__Y___", "__B___", "__Y___", "__B___", "GGY___"]
+
+
+@pytest.mark.parametrize("tall", [True, False], ids=["buried", "room"])
+def test_fires_what_it_has_before_an_attack_buries_it(tall):
+    mine, theirs = velmo.Field.from_str_array(TOWER if tall else TOWER[-1:]), velmo.Field.from_str_array(STAIRS)
+    match = velmo_game.Match(0, fields=[mine, theirs], sequences=[[P(5, 6), P(7, 7)], [P(4, 4), P(7, 7)]])
+    children = expand(mine, P(5, 6))
+    quiet = next(move for move, child in zip(children.moves, children.fields)
+                 if child.get_height(2) == mine.get_height(2) and child.get_num_puyos() == mine.get_num_puyos() + 2)
+    children = expand(theirs, P(4, 4))
+    match.step({0: quiet, 1: next(m for m, s in zip(children.moves, children.scores) if s > 0)})
+    me, them = match.players
+    assert them.ojama_in_flight >= 12  # three rows: the tower's spawn column would reach the top
+    move = BeamSearch(8, 2).choose_match(match, 0)
+    children = expand(me.field, me.current_pair)
+    assert (children.scores[children.moves.index(move)] > 0) == tall
 
 
 @pytest.mark.parametrize("seat", [0, 1])

@@ -62,7 +62,7 @@ def test_beam_search_refuses_a_budget_that_is_no_number(budget):
     with pytest.raises(ValueError, match="time_budget_ms"):
         BeamSearch(time_budget_ms=budget)
     with pytest.raises(ValueError, match="time_budget_ms"):
-        _native.beam_search_move(vg.Game(1), 2, 1, 0, 0, budget, 80000, None, None, 2, 1, 1, 1.0, None, False)
+        _native.beam_search_move(vg.Game(1), 2, 1, 0, 0, budget, 80000, None, None, 2, 1, 1, 1.0, None, False, False)
 
 
 def with_item(state, index, value):

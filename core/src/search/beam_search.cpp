@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <limits>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -226,6 +227,26 @@ private:
     std::vector<Entry> entries_;
 };
 
+// Every pair of two different colours, in rounds of pairs that share no colour (a round-robin
+// schedule, by the circle method): with four colours each round of two pairs holds all four. With
+// one colour there is none, and the pairs are drawn.
+std::vector<GamePair> mixed_pair_cycle(std::span<const BitPuyoType> game_colors) {
+    std::vector<BitPuyoType> colors(game_colors.begin(), game_colors.end());
+    if (colors.empty()) colors.assign(std::begin(kGameColors), std::end(kGameColors));
+    const std::size_t n = colors.size() + colors.size() % 2;  // an odd count sits one out each round
+    std::vector<std::size_t> seat(n);
+    for (std::size_t i = 0; i < n; ++i) seat[i] = i;
+    std::vector<GamePair> cycle;
+    for (std::size_t round = 0; round + 1 < n; ++round) {
+        for (std::size_t i = 0; i < n / 2; ++i) {
+            const std::size_t a = seat[i], b = seat[n - 1 - i];
+            if (a < colors.size() && b < colors.size()) cycle.push_back(GamePair{colors[a], colors[b]});
+        }
+        std::rotate(seat.begin() + 1, seat.end() - 1, seat.end());  // the first seat stays, the others turn
+    }
+    return cycle;
+}
+
 struct Node {
     BitField field;
     double value;
@@ -408,6 +429,12 @@ private:
         const auto draw_color = [&] {
             return colors.empty() ? kGameColors[sampler.below(4)] : colors[sampler.below(colors.size())];
         };
+        const std::vector<GamePair> cycle = config_.fixed_queues ? mixed_pair_cycle(colors) : std::vector<GamePair>{};
+        const auto future_pair = [&](unsigned level) {
+            if (cycle.empty()) return GamePair{draw_color(), draw_color()};
+            const std::size_t start = q * cycle.size() / queues_;
+            return cycle[(start + level - game_.visible() - 1) % cycle.size()];
+        };
         std::vector<Node> beam(roots), next;
         EvalMemo memo;
         const std::size_t level_room = static_cast<std::size_t>(std::min(width_, 4096u)) * kNumMoves;
@@ -415,7 +442,7 @@ private:
         keep_best(beam);
         Children children;
         for (unsigned level = 1; level < depth_ && !out_of_budget(nodes); ++level) {
-            const GamePair pair = level <= game_.visible() ? game_.next_pair(level - 1) : GamePair{draw_color(), draw_color()};
+            const GamePair pair = level <= game_.visible() ? game_.next_pair(level - 1) : future_pair(level);
             next.clear();
             bool stopped = false;
             for (const Node& node : beam) {

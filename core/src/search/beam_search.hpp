@@ -107,7 +107,10 @@ struct BeamConfig {
     std::uint64_t last_turn = ~std::uint64_t{0};
     std::uint64_t end_turn = ~std::uint64_t{0};  // the turn no placement reaches (a game of 54 placements: 54)
     unsigned max_added = 2;                      // puyos added by the potential-chain evaluation
-    unsigned queues = 2;                         // futures of sampled pairs searched (each a beam of `width`)
+    unsigned queues = 2;                         // futures of pairs searched past the visible ones (each a beam of `width`)
+    // The futures' pairs: drawn at random (false), or fixed queues that cycle through every pair of
+    // two different colours, each future starting elsewhere in the cycle (true).
+    bool fixed_queues = false;
     unsigned threads = 1;                        // the futures are shared among this many threads
     double discount = 0.97;                      // per sampled level, on a chain fired that deep
     EvalWeights weights{};
