@@ -131,6 +131,11 @@ nb::object make_instance(nb::handle type, Args&&... args) {
 nb::object new_vec_game(nb::handle cls, nb::handle num_envs, nb::handle seed, nb::handle num_threads, nb::handle colors, nb::handle visible,
                         nb::handle autoreset, nb::handle max_steps, bool versus, nb::handle rules, nb::handle timing, nb::handle illegal,
                         double illegal_penalty, nb::handle first_copy, nb::handle reward) {
+    // VecGame.__new__(X, ...) called by hand must not build a VecGame in the memory of another type.
+    const nb::handle vec_game = nb::type<VecGame>();
+    if (!PyType_Check(cls.ptr()) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.ptr()), reinterpret_cast<PyTypeObject*>(vec_game.ptr()))) {
+        raise_type_error("VecGame.__new__(cls): cls must be VecGame or a subclass of it, not " + nb::cast<std::string>(nb::repr(cls)));
+    }
     velmo::BatchConfig config =
         batch_config_from_python(num_envs, seed, num_threads, colors, visible, autoreset, max_steps, illegal, illegal_penalty, first_copy);
     config.rules.reward = reward_kind_from_python(reward);

@@ -108,6 +108,12 @@ def test_constructing_a_live_object_again_is_refused_and_changes_nothing(make, m
     assert repr(live) == before
 
 
+@pytest.mark.parametrize("cls", [int, vg.Game, vg.VecMatch, 3])
+def test_vec_game_new_builds_only_vec_games(cls):
+    with pytest.raises(TypeError, match="cls must be VecGame or a subclass"):
+        vg.VecGame.__new__(cls, 2, num_threads=1)
+
+
 @pytest.mark.parametrize("versus", [False, True])
 def test_a_callback_re_entering_the_batch_is_told_so(versus):
     batch = vg.VecGame(2, num_threads=1, versus=versus)
