@@ -117,7 +117,7 @@ void bind_batch_arrays(nb::class_<Vec>& cls, std::initializer_list<BatchArray<Ve
 }
 
 // The settings every batch class reports: `Vec` has config() (the BatchConfig), size() and
-// num_threads(); `items` names what it holds ("games", "matches").
+// num_threads(); `count_doc` documents num_envs for the kind ("The number of games.").
 template <class Vec>
 void bind_batch_settings(nb::class_<Vec>& cls, const char* count_doc) {
     cls.def_prop_ro("num_envs", [](const Vec& v) { return v.size(); }, count_doc)
