@@ -14,7 +14,7 @@
 #include "batch_binding.hpp"
 #include "bindings.hpp"
 #include "game/batch.hpp"
-#include "game/env_spec.hpp"
+#include "game/env_layout.hpp"
 #include "game/random.hpp"
 #include "interop.hpp"
 #include "numpy_buffers.hpp"
@@ -164,24 +164,24 @@ nb::tuple codes_of(const std::array<velmo::BitPuyoType, N>& types) {
     return nb::tuple(codes);
 }
 
-// The declaration of an environment kind (core/src/game/env_spec.hpp) as plain Python values.
-nb::dict env_spec_to_python(nb::handle kind_argument, nb::handle visible_argument) {
+// The declaration of an environment kind (core/src/game/env_layout.hpp) as plain Python values.
+nb::dict env_layout_to_python(nb::handle kind_argument, nb::handle visible_argument) {
     if (!nb::isinstance<nb::str>(kind_argument)) raise_type_error("kind must be a str, not " + python_type_name(kind_argument));
     const auto kind_name = nb::cast<std::string>(kind_argument);
     if (kind_name != "game" && kind_name != "match") raise_value_error("kind must be 'game' or 'match', not '" + kind_name + "'");
     const auto visible = static_cast<unsigned>(int_in_range(visible_argument, "visible", 0, velmo::kMaxVisiblePairs));
-    const velmo::EnvSpec spec = velmo::env_spec(kind_name == "game" ? velmo::EnvKind::OnePlayer : velmo::EnvKind::Versus, visible);
+    const velmo::EnvLayout layout = velmo::env_layout(kind_name == "game" ? velmo::EnvKind::OnePlayer : velmo::EnvKind::Versus, visible);
     nb::dict arrays;
-    for (std::size_t i = 0; i < spec.num_arrays; ++i) {
-        const velmo::ObservationArray& a = spec.arrays[i];
+    for (std::size_t i = 0; i < layout.num_arrays; ++i) {
+        const velmo::ObservationArray& a = layout.arrays[i];
         nb::list shape;
         for (std::size_t d = 0; d < a.rank; ++d) shape.append(a.shape[d]);
         arrays[a.name] = nb::make_tuple(nb::tuple(shape), element_type_name(a.type), static_cast<std::int64_t>(a.low),
                                         static_cast<std::int64_t>(a.high));
     }
     nb::dict out;
-    out["num_actions"] = spec.num_actions;
-    out["wait_action"] = spec.wait_action < 0 ? nb::object(nb::none()) : nb::object(nb::int_(spec.wait_action));
+    out["num_actions"] = layout.num_actions;
+    out["wait_action"] = layout.wait_action < 0 ? nb::object(nb::none()) : nb::object(nb::int_(layout.wait_action));
     out["arrays"] = arrays;
     out["plane_types"] = codes_of(velmo::kPlaneTypes);
     out["pair_colours"] = codes_of(velmo::kPairColours);
@@ -191,8 +191,8 @@ nb::dict env_spec_to_python(nb::handle kind_argument, nb::handle visible_argumen
 }  // namespace
 
 void bind_vec(nb::module_& m) {
-    m.def("env_spec", &env_spec_to_python, "kind"_a, "visible"_a = 2,
-          nb::sig("def env_spec(kind: str, visible: int = 2) -> dict[str, typing.Any]"),
+    m.def("env_layout", &env_layout_to_python, "kind"_a, "visible"_a = 2,
+          nb::sig("def env_layout(kind: str, visible: int = 2) -> dict[str, typing.Any]"),
           "What an environment of ``kind`` ('game': one player, 'match': versus) with ``visible``\n"
           "next pairs shows and takes, as the batches write it: ``num_actions``, ``wait_action``\n"
           "(None for one player), ``arrays`` (each observation array's name to its shape, dtype\n"

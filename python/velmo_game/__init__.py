@@ -7,14 +7,14 @@ cross as ``velmo.Field`` and ``velmo.Pair`` values; moves are indices 0..21 into
 
 from velmo_game._native import Game, MoveResult, PairSequence, VecGame, VecMatch
 from velmo_game._native import Match, MatchPlayer, PlayerEvents, Rules, StepResult, Timing
-from velmo_game._native import ALL_CLEAR_BONUS, MARGIN_TARGET_POINTS, env_spec, episode_seed
+from velmo_game._native import ALL_CLEAR_BONUS, MARGIN_TARGET_POINTS, env_layout, episode_seed
 
 #: The number of moves: the hands of ``velmo.Hand.enumerate()``, in that order.
-NUM_MOVES: int = env_spec("game", 0)["num_actions"]
+NUM_MOVES: int = env_layout("game", 0)["num_actions"]
 
 __all__ = ["NUM_MOVES", "Game", "MoveResult", "PairSequence", "VecGame", "VecMatch"]
 __all__ += ["Match", "MatchPlayer", "PlayerEvents", "Rules", "StepResult", "Timing"]
-__all__ += ["ALL_CLEAR_BONUS", "MARGIN_TARGET_POINTS", "env_spec", "episode_seed"]
+__all__ += ["ALL_CLEAR_BONUS", "MARGIN_TARGET_POINTS", "env_layout", "episode_seed"]
 
 from velmo_game import _native, _signatures
 

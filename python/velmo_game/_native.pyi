@@ -329,7 +329,7 @@ class ObservationBuffer:
     def action_mask(self) -> numpy.typing.NDArray[numpy.int8]:
         """``(22,)`` int8: 1 where the move is legal."""
 
-def env_spec(kind: str, visible: int = 2) -> dict[str, Any]:
+def env_layout(kind: str, visible: int = 2) -> dict[str, Any]:
     """
     What an environment of ``kind`` ('game': one player, 'match': versus) with ``visible``
     next pairs shows and takes, as the batches write it: ``num_actions``, ``wait_action``

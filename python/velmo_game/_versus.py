@@ -25,11 +25,11 @@ import numpy.typing as npt
 from gymnasium import spaces
 
 from velmo_game._native import Game, Match, Rules, Timing, VecMatch
-from velmo_game._native import env_spec
+from velmo_game._native import env_layout
 from velmo_game.envs.options import ObservationForm, array_space, num_actions
 from velmo_game.players import SplitMix64
 
-WAIT: int = env_spec("match", 0)["wait_action"]
+WAIT: int = env_layout("match", 0)["wait_action"]
 NUM_ACTIONS = num_actions("match")
 #: The moves alone, the actions of a player who is always due (the Gymnasium versus env's agent).
 NUM_MOVES = num_actions("game")

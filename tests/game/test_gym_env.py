@@ -65,14 +65,14 @@ def test_a_seed_list_gives_vector_copy_i_the_games_of_single_copy_i():
 
 @pytest.mark.parametrize("kind, batch", [("game", lambda: VecGame(1, num_threads=1)), ("match", lambda: velmo_game.VecMatch(1, num_threads=1))])
 def test_the_native_declaration_describes_what_the_batches_write(kind, batch):
-    spec, made = velmo_game.env_spec(kind, 2), batch()
+    layout, made = velmo_game.env_layout(kind, 2), batch()
     written = {"field": made.field, "pairs": made.pairs, "action_mask": made.action_masks}
     if kind == "match":
         written = {name: array[0:1, 0] for name, array in written.items()} | {"pending_ojama": made.pending_ojama}
     for name, array in written.items():
-        shape, dtype, low, high = spec["arrays"][name]
+        shape, dtype, low, high = layout["arrays"][name]
         assert array.shape[1:] == shape and array.dtype == np.dtype(dtype) and low <= array.min() and array.max() <= high
-    assert spec["num_actions"] == made.action_masks.shape[-1]
+    assert layout["num_actions"] == made.action_masks.shape[-1]
 
 
 @pytest.mark.parametrize("reward, expected", [("log_score", np.log1p), ("chain", None), (lambda s, c: 2 * s + c, None)])

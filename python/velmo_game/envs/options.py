@@ -30,13 +30,13 @@ import numpy as np
 import numpy.typing as npt
 from gymnasium import spaces
 
-from velmo_game._native import env_spec
+from velmo_game._native import env_layout
 
-_GAME_SPEC = env_spec("game", 0)
+_GAME_LAYOUT = env_layout("game", 0)
 #: The field's ``PuyoType`` numbers that get a plane, in plane order: ojama, red, blue, yellow, green.
-PLANE_TYPES: tuple[int, ...] = _GAME_SPEC["plane_types"]
+PLANE_TYPES: tuple[int, ...] = _GAME_LAYOUT["plane_types"]
 #: The pair colours that get an entry, in order: red, blue, yellow, green.
-PAIR_COLOURS: tuple[int, ...] = _GAME_SPEC["pair_colours"]
+PAIR_COLOURS: tuple[int, ...] = _GAME_LAYOUT["pair_colours"]
 
 ObsName = Union[Literal["ids"], Literal["planes"]]
 RewardFunction = Callable[[Any, Any], Any]
@@ -50,13 +50,13 @@ _PAIR_TYPES = np.array(PAIR_COLOURS, dtype=np.uint8)
 
 def array_space(kind: EnvKind, visible: int, name: str) -> spaces.Box:
     """The space of observation array ``name`` of an environment of ``kind``, as the core declares it."""
-    shape, dtype, low, high = env_spec(kind, visible)["arrays"][name]
+    shape, dtype, low, high = env_layout(kind, visible)["arrays"][name]
     return spaces.Box(low, high, shape=shape, dtype=np.dtype(dtype))
 
 
 def num_actions(kind: EnvKind) -> int:
     """The actions of an environment of ``kind``: the 22 moves, and for a match the wait."""
-    count: int = env_spec(kind, 0)["num_actions"]
+    count: int = env_layout(kind, 0)["num_actions"]
     return count
 
 

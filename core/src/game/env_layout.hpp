@@ -39,14 +39,14 @@ inline constexpr std::array<BitPuyoType, 5> kPlaneTypes = {BitPuyoType::Ojama, B
                                                             BitPuyoType::Green};
 inline constexpr std::array<BitPuyoType, 4> kPairColours = {BitPuyoType::Red, BitPuyoType::Blue, BitPuyoType::Yellow, BitPuyoType::Green};
 
-struct EnvSpec {
+struct EnvLayout {
     std::size_t num_actions;     // actions 0..num_actions-1: the moves of velmo.Hand.enumerate(), then the wait
     std::int64_t wait_action;    // -1 where a player always moves
     std::size_t num_arrays;
     std::array<ObservationArray, 6> arrays;  // the first num_arrays
 };
 
-constexpr EnvSpec env_spec(EnvKind kind, unsigned visible) {
+constexpr EnvLayout env_layout(EnvKind kind, unsigned visible) {
     const std::size_t rows = 1 + std::size_t{visible};
     const ObservationArray field{"field", 2, {kFieldRows, kFieldColumns, 0}, ElementType::UInt8, 0, kMaxPuyoNumber};
     const ObservationArray pairs{"pairs", 2, {rows, 2, 0}, ElementType::UInt8, 0, kMaxPuyoNumber};
