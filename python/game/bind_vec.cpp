@@ -5,7 +5,6 @@
 #include <nanobind/ndarray.h>
 #include <nanobind/stl/string.h>
 
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>

@@ -24,8 +24,7 @@ import numpy as np
 import numpy.typing as npt
 from gymnasium import spaces
 
-from velmo_game._native import Game, Match, Rules, Timing, VecMatch
-from velmo_game._native import env_layout
+from velmo_game._native import Game, Match, Rules, Timing, VecMatch, env_layout
 from velmo_game.envs.options import ObservationForm, array_space, num_actions
 from velmo_game.players import SplitMix64
 
