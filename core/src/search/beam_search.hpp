@@ -48,7 +48,7 @@ struct EvalWeights {
     double profile = 120;          // per squared row off the U-shaped profile
     double hidden = 900;           // per puyo in the 13th and 14th rows
     double split = 150;            // per pair placed on unequal heights (a split)
-    double popped = 450;           // per puyo popped in a chain too small to fire
+    double popped = 1800;          // per puyo popped in a chain too small to fire
     double left = 0;               // per puyo left after the potential chain, scaled up with the stage
     double spawn = 10000;          // per squared row of the spawn column above the 8th
     double spawn_side = 5000;      // per squared row of its neighbours above the 9th
