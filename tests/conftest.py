@@ -1,3 +1,5 @@
+import signal
+
 import pytest
 
 import velmo
@@ -33,6 +35,11 @@ def have_build_tools() -> bool:
 
 NO_BUILD_TOOLS = "needs CMake and a C++ compiler on PATH (none there, as where an installed wheel is tested)"
 needs_build_tools = pytest.mark.skipif(not have_build_tools(), reason=NO_BUILD_TOOLS)
+
+# A shell starts background jobs with SIGINT ignored, and Python then installs no handler for it:
+# there Ctrl-C cannot reach the interpreter, and a test waiting for it would never end.
+needs_ctrl_c = pytest.mark.skipif(signal.getsignal(signal.SIGINT) is not signal.default_int_handler,
+                                  reason="SIGINT does not reach Python in this process (ignored, or handled elsewhere)")
 
 
 @pytest.fixture

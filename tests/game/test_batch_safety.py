@@ -20,6 +20,8 @@ from velmo_game._native import ObservationBuffer
 from velmo_game.players import BeamSearch
 from velmo_game.search import expand_batch
 
+from conftest import needs_ctrl_c
+
 ONE_PLAYER = ["field", "pairs", "rewards", "terminated", "truncated", "action_masks", "chain", "score",
               "episode_steps", "final_field", "final_pairs", "seeds", "substituted"]
 VERSUS = [*ONE_PLAYER, "pending_ojama", "due", "ojama_sent", "ojama_received", "winner", "frame", "final_pending_ojama"]
@@ -136,6 +138,7 @@ LONG_CALLS = {
 }
 
 
+@needs_ctrl_c
 @pytest.mark.skipif(threading.current_thread() is not threading.main_thread(), reason="signals reach the main thread")
 @pytest.mark.parametrize("call", LONG_CALLS)
 def test_ctrl_c_stops_a_long_native_call(call):
@@ -147,6 +150,7 @@ def test_ctrl_c_stops_a_long_native_call(call):
     assert time.perf_counter() - started < 0.2 + 5  # the uninterrupted calls take minutes (generous: CI is slow)
 
 
+@needs_ctrl_c
 @pytest.mark.parametrize("versus", [False, True])
 @pytest.mark.parametrize("call", ["step", "reset"])
 def test_an_interrupted_batch_says_so_until_it_is_reset(versus, call):

@@ -11,6 +11,8 @@ import velmo_game
 from velmo_game.players import PRESETS, BeamSearch
 from velmo_game.search import evaluate_features, expand
 
+from conftest import needs_ctrl_c
+
 P = velmo.Pair
 # Stairs (R, then B, then Y): one more R in the first column fires three links.
 STAIRS = ["_BY___", "_BY___", "RBY___", "RRBY__"]
@@ -91,6 +93,7 @@ def test_the_node_budget_holds_on_a_loaded_field(budget, queues):
     assert 0 < player.last_nodes <= budget + 22 * (queues + 1)
 
 
+@needs_ctrl_c
 def test_ctrl_c_stops_a_long_search():
     player = BeamSearch(65536, 256, queues=4)  # minutes of work unless stopped
     timer = threading.Timer(0.05, _thread.interrupt_main)
