@@ -30,8 +30,6 @@ from velmo_game.players import SplitMix64
 
 WAIT: int = env_layout("match", 0)["wait_action"]
 NUM_ACTIONS = num_actions("match")
-#: The moves alone, the actions of a player who is always due (the Gymnasium versus env's agent).
-NUM_MOVES = num_actions("game")
 # Spelt as a union of one-value literals, the form stubtest compares with the runtime alias.
 IllegalPolicy = Union[Literal["substitute"], Literal["raise"]]
 #: An opponent: given the match and its player index, the move to play (it is only asked when due).

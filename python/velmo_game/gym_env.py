@@ -39,11 +39,9 @@ import numpy.typing as npt
 from gymnasium import spaces
 from gymnasium.vector import AutoresetMode, VectorEnv
 
-from velmo_game import _versus
+from velmo_game import NUM_MOVES, _versus
 from velmo_game._native import EnvRules, Game, ObservationBuffer, VecGame, episode_seed
 from velmo_game.envs.options import ObservationForm, ObsName, RewardArg, array_space, native_reward, reward_function
-
-NUM_MOVES = _versus.NUM_MOVES
 
 
 def _dict_space(form: ObservationForm, mask_in_obs: bool = False) -> spaces.Dict:

@@ -31,9 +31,9 @@ import numpy as np
 import numpy.typing as npt
 from gymnasium import spaces
 
-from velmo_game import _versus
+from velmo_game import NUM_MOVES, _versus
 from velmo_game._native import Match, Rules, Timing, episode_seed
-from velmo_game._versus import NUM_MOVES, WAIT, Opponent, RandomOpponent
+from velmo_game._versus import WAIT, Opponent, RandomOpponent
 from velmo_game.envs.options import ObservationForm, ObsName
 
 AGENT = 0
