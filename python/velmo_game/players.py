@@ -182,19 +182,65 @@ _THREAT_OJAMA = 12
 _SPENT_OJAMA = 12
 #: Rows of ojama that end a game once the spawn column is this close to the top.
 _ROWS_TO_TOP = 12
+#: The move that drops the pair upright in the spawn column, without a shift or a turn.
+_SPAWN_TOP = 2
 
 
 def _ojama_of(score: int, leftover: int, target_points: int) -> int:
     return (score + leftover) // max(1, target_points)
 
 
+def _buries(match: Match, game: Game, incoming: int) -> bool:
+    """Whether ``incoming`` ojama bury the field: a full fall, or rows (six ojama each) that bring
+    the spawn column within a pair of the top."""
+    rows = -(-incoming // 6)
+    return incoming >= match.rules.max_ojama_per_fall or game.field.get_height(2) + rows + 2 >= _ROWS_TO_TOP
+
+
+def _quick_quiet_move(match: Match, index: int) -> int:
+    """A legal move of player ``index`` that fires no chain, in the spawn column when it can be
+    (the quickest placement), else the lowest such; the lowest legal move when every move fires."""
+    from velmo_game.search import expand
+
+    view = match.players[index]
+    children = expand(view.field, view.current_pair)
+    quiet = [move for move, score, over in zip(children.moves, children.scores, children.game_over)
+             if score == 0 and not over]
+    if not quiet:
+        return int(match.legal_moves(index)[0])
+    return _SPAWN_TOP if _SPAWN_TOP in quiet else min(quiet)
+
+
+def _placements_before_landing(match: Match, index: int) -> int:
+    """How many placements player ``index`` makes up to the one after which the ojama on its way
+    (pending and the opponent's running chain) falls on its field; 0 when none is on its way.
+
+    Counted by playing quick quiet placements on a copy of the match, since the frames of a
+    placement depend on the field and the move (a chain would only add frames)."""
+    if not match.players[index].pending_ojama + match.players[1 - index].ojama_in_flight:
+        return 0
+    copy = match.clone()
+    placements = 0
+    while not copy.is_over:
+        me, them = copy.players[index], copy.players[1 - index]
+        incoming = me.pending_ojama + them.ojama_in_flight
+        due = copy.to_move()
+        copy.step({p: _quick_quiet_move(copy, p) for p in due})
+        placements += index in due
+        me, them = copy.players[index], copy.players[1 - index]
+        if me.pending_ojama + them.ojama_in_flight < incoming:
+            break
+    return max(placements, 1)
+
+
 def _versus_move(match: Match, index: int, game: Game) -> int | None:
     """The move the match's ojama calls for, or None to search as in a one-player game.
 
     - An attack on its way (pending, or the opponent's running chain): fire the chain now in reach
-      that offsets it (the least that does, keeping material), or, when none offsets it and it
-      would bury the field (a full fall or more, or rows that bring the spawn column within a
-      pair of the top), the biggest chain in reach, before the ojama lands on it.
+      that offsets it (the least that does, keeping material), or, when none offsets pending
+      ojama that would bury the field (a full fall or more, or rows that bring the spawn column
+      within a pair of the top), the biggest chain in reach, before the ojama lands on it. Under
+      a running chain the search decides (see :meth:`BeamSearch.choose_match`).
     - Nothing incoming: fire a chain that the opponent cannot answer, when its field is near the
       top (the ojama fills its spawn column) or its own best chain in reach is small (spent).
     """
@@ -213,10 +259,9 @@ def _versus_move(match: Match, index: int, game: Game) -> int | None:
         offsetting = [fire for fire in fires if fire[0] >= incoming]
         if offsetting:
             return min(offsetting)[1]
-        # A full fall, or one whose rows (six ojama each) bring the spawn column within a pair of
-        # the top, buries the field: the biggest chain now pops puyos and offsets what it can.
-        rows = -(-incoming // 6)
-        if incoming >= match.rules.max_ojama_per_fall or game.field.get_height(2) + rows + 2 >= _ROWS_TO_TOP:
+        # Pending ojama about to bury the field: the biggest chain now pops puyos and offsets what
+        # it can. Under a running chain the search looks for the biggest one before the landing.
+        if not them.ojama_in_flight and _buries(match, game, incoming):
             return max(fires)[1]
         return None
     best_ojama, best_move = max(fires)
@@ -250,9 +295,9 @@ class BeamSearch:
     named settings of ``PRESETS``.
 
     In a match (:meth:`choose_match`) the player also reads the ojama: it fires a chain that
-    offsets an attack on its way when it has one big enough, does not start building under an
-    attack it cannot answer, and fires early against an opponent who has spent its material or
-    is about to top out.
+    offsets an attack on its way when it has one big enough; under the opponent's running chain
+    it plays for the biggest chain that fires before that chain's ojama lands; and it fires early
+    against an opponent who has spent its material or is about to top out.
     """
 
     def __init__(
@@ -340,6 +385,13 @@ class BeamSearch:
             move = _versus_move(match, index, game)
             if move is not None:
                 return move
+            # A running chain that will bury the field: the chain to build is the biggest that
+            # fires before its ojama lands, so the game ends, for the search, at the landing.
+            me, them = match.players[index], match.players[1 - index]
+            incoming = me.pending_ojama + them.ojama_in_flight
+            if them.ojama_in_flight and incoming >= _THREAT_OJAMA:
+                landing = _placements_before_landing(match, index)
+                end_turn = landing if end_turn is None else min(end_turn, landing)
         return self._search(game, seed, last_turn, end_turn)
 
     def __repr__(self) -> str:

@@ -8,7 +8,7 @@ import pytest
 import velmo
 
 import velmo_game
-from velmo_game.players import PRESETS, BeamSearch
+from velmo_game.players import PRESETS, BeamSearch, _placements_before_landing
 from velmo_game.search import evaluate_features, expand
 
 from conftest import needs_ctrl_c
@@ -158,6 +158,21 @@ def test_fires_the_chain_that_offsets_an_incoming_attack(opponent_fires):
         assert score // match.rules.target_points >= them.ojama_in_flight
     else:
         assert score == 0  # nothing threatens: it keeps building
+
+
+@pytest.mark.parametrize("opponent_fires", [True, False], ids=["attacked", "quiet"])
+def test_counts_the_placements_before_the_ojama_lands(opponent_fires):
+    match = stairs_match(opponent_fires)
+    landing = _placements_before_landing(match, 0)
+    for placed in range(1, landing + 1):
+        # Quiet placements away from the stairs: the ojama falls after the last counted one.
+        children = expand(match.players[0].field, match.players[0].current_pair)
+        move = next(m for m, s in zip(children.moves, children.scores) if s == 0 and m >= 3)
+        puyos = match.players[0].field.get_num_puyos()
+        match.step({p: move if p == 0 else match.legal_moves(p)[-1] for p in match.to_move()})
+        fell = match.players[0].field.get_num_puyos() > puyos + 2
+        assert fell == (opponent_fires and placed == landing)
+    assert (landing > 1) if opponent_fires else (landing == 0)
 
 
 # The spawn column seven high over a pair of G: the next pair, G G, pops them (40 points, no offset).
