@@ -85,7 +85,7 @@ public:
 
     [[nodiscard]] std::uint64_t get_num_puyos() const {
         const u128 counted = occupancy() & bit_layout::kCountedArea;
-        return static_cast<std::uint64_t>(__builtin_popcountll(low64(counted)) + __builtin_popcountll(high64(counted)));
+        return popcount128(counted);
     }
     [[nodiscard]] bool is_all_clear() const { return (occupancy() & bit_layout::kCountedArea) == 0; }
 

@@ -20,14 +20,7 @@ constexpr double kFiredBonus = 1e7;
 constexpr double kEndedLeafCost = 1e6;
 constexpr double kMissing = -std::numeric_limits<double>::infinity();
 
-u128 cells_of_color(const BitPlanes& p, BitPuyoType color) {
-    const unsigned code = bit_code(color);
-    return ((code & 1) != 0 ? p.p0 : ~p.p0) & ((code & 2) != 0 ? p.p1 : ~p.p1) & p.p2 & bit_layout::kConnectionRegion;
-}
 
-unsigned popcount128(u128 v) {
-    return static_cast<unsigned>(__builtin_popcountll(low64(v)) + __builtin_popcountll(high64(v)));
-}
 
 bool is_colored(BitPuyoType t) { return bit_code(t) >= 4; }
 

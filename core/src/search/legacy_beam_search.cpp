@@ -23,14 +23,7 @@ struct Node {
     std::uint8_t root;
 };
 
-u128 cells_of_color(const BitPlanes& p, BitPuyoType color) {
-    const unsigned code = bit_code(color);
-    return ((code & 1) != 0 ? p.p0 : ~p.p0) & ((code & 2) != 0 ? p.p1 : ~p.p1) & p.p2 & bit_layout::kConnectionRegion;
-}
 
-unsigned popcount128(u128 v) {
-    return static_cast<unsigned>(__builtin_popcountll(low64(v)) + __builtin_popcountll(high64(v)));
-}
 
 // Same-coloured neighbours in the connection region, counted once per link.
 unsigned count_links(const BitField& field) {

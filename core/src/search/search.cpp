@@ -25,33 +25,50 @@ u128 neighbours(u128 v) {
     return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
 }
 
-// The size of the group of `color` cells connected to `seed` in the connection region.
-unsigned group_size(const BitField& field, u128 seed, BitPuyoType color) {
-    const BitPlanes& p = field.bit_planes();
-    const unsigned code = bit_code(color);
-    const u128 cells = ((code & 1) != 0 ? p.p0 : ~p.p0) & ((code & 2) != 0 ? p.p1 : ~p.p1) & p.p2 & bit_layout::kConnectionRegion;
+// Whether the cells of `cells` connected to `seed` number four or more.
+bool group_of_four(u128 seed, u128 cells) {
     u128 group = seed & cells;
-    if (group == 0) return 0;
+    if (group == 0) return false;
     for (;;) {
         const u128 next = cells & neighbours(group);
         if (next == group) break;
         group = next;
     }
-    return static_cast<unsigned>(__builtin_popcountll(low64(group)) + __builtin_popcountll(high64(group)));
+    return popcount128(group) >= 4;
+}
+
+// Where puyos dropped one after another into column x land: the cells of the first `count`
+// (fewer when the column fills up).
+struct Landing {
+    std::array<Position, kMaxAddedPuyos> cells{};
+    unsigned count = 0;
+};
+
+Landing landing_cells(const BitField& field, std::uint64_t x, unsigned max_added) {
+    // Where a puyo lands does not depend on its colour: any colour stands in.
+    BitField column = field;
+    Landing landing;
+    for (; landing.count < max_added; ++landing.count) {
+        const auto at = column.put(x, BitPuyoType::Red);
+        if (!at) break;
+        landing.cells[landing.count] = *at;
+    }
+    return landing;
 }
 
 // Tries one column and colour; true with `result` filled when some k <= max_added fires.
-bool try_column(const BitField& field, std::uint64_t x, BitPuyoType color, unsigned max_added, bool exact_only,
-                PotentialChain& result) {
-    BitField trial = field;
+// `field_cells`: the field's cells of `color` in the connection region.
+bool try_column(const BitField& field, const Landing& landing, std::uint64_t x, BitPuyoType color, unsigned max_added,
+                bool exact_only, u128 field_cells, PotentialChain& result) {
     u128 added_cells = 0;
     for (unsigned k = 1; k <= max_added; ++k) {
-        const auto at = trial.put(x, color);
-        if (!at) return false;
-        added_cells |= u128{1} << bit_layout::cell_bit(at->x, at->y);
+        if (k > landing.count) return false;  // the column is full
+        const Position at = landing.cells[k - 1];
+        added_cells |= u128{1} << bit_layout::cell_bit(at.x, at.y);
         // On a settled field without a pending group, only the added puyos' group can vanish.
-        if (!exact_only && group_size(trial, added_cells, color) < 4) continue;
-        BitField after = trial;
+        if (!exact_only && !group_of_four(added_cells, field_cells | (added_cells & bit_layout::kConnectionRegion))) continue;
+        BitField after = field;
+        for (unsigned i = 0; i < k; ++i) after.set(landing.cells[i].x, landing.cells[i].y, color);
         const ChainResult chain = after.run_chain();
         if (chain.chain == 0) continue;
         result.field = after;
@@ -71,14 +88,18 @@ void for_each_potential_chain(const BitField& field, unsigned max_added, Visit&&
     if (max_added > kMaxAddedPuyos) max_added = kMaxAddedPuyos;
     const bool exact_only = !is_settled_without_inner_walls(field) || has_pending_group(field);
     std::array<BitPuyoType, 4> present{};
+    std::array<u128, 4> present_cells{};
     std::size_t num_present = 0;
     for (const BitPuyoType color : kGameColors) {
-        if (field.has_type(color)) present[num_present++] = color;
+        if (!field.has_type(color)) continue;
+        present_cells[num_present] = cells_of_color(field.bit_planes(), color);
+        present[num_present++] = color;
     }
     PotentialChain result;
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
+        const Landing landing = landing_cells(field, x, max_added);
         for (std::size_t c = 0; c < num_present; ++c) {
-            if (try_column(field, x, present[c], max_added, exact_only, result)) visit(result);
+            if (try_column(field, landing, x, present[c], max_added, exact_only, present_cells[c], result)) visit(result);
         }
     }
 }

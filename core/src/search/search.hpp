@@ -31,6 +31,12 @@ inline constexpr unsigned kMaxAddedPuyos = kMaxHeight;
 // Six columns times four colours.
 inline constexpr std::size_t kMaxPotentialChains = 24;
 
+// The cells of `color` in the connection region, where groups form.
+inline u128 cells_of_color(const BitPlanes& p, BitPuyoType color) {
+    const unsigned code = bit_code(color);
+    return ((code & 1) != 0 ? p.p0 : ~p.p0) & ((code & 2) != 0 ? p.p1 : ~p.p1) & p.p2 & bit_layout::kConnectionRegion;
+}
+
 struct PotentialChain {
     BitField field;        // after the added puyos and the whole chain
     std::uint32_t chain = 0;
