@@ -171,8 +171,8 @@ class GreedyPlayer:
 PRESETS: dict[str, dict[str, Any]] = {
     "fast": {"width": 32, "depth": 10, "queues": 1},
     "default": {},
-    "strong": {"queues": 3},
-    "legacy": {"width": 96, "depth": 16, "legacy": True},
+    "strong": {"max_added": 3},
+    "legacy": {"width": 96, "depth": 16, "max_added": 2, "legacy": True},
 }
 
 

@@ -68,7 +68,7 @@ def expand(field: velmo.Field, pair: velmo.Pair) -> Expansion:
     return Expansion(*_native.expand(field, pair))
 
 
-def evaluate_features(field: velmo.Field, *, max_added: int = 2,
+def evaluate_features(field: velmo.Field, *, max_added: int = _native.BEAM_MAX_ADDED,
                       weights: dict[str, float] | None = None) -> dict[str, float]:
     """The beam player's evaluation of ``field``: its features and their weighted ``value``.
 

@@ -120,7 +120,7 @@ def test_presets_and_defaults():
     defaults = BeamSearch.defaults()
     assert BeamSearch().width == defaults["width"] and BeamSearch().depth == defaults["depth"]
     strong = BeamSearch.preset("strong", seed=5)
-    assert strong.queues > BeamSearch().queues and strong.seed == 5
+    assert strong.max_added > BeamSearch().max_added and strong.seed == 5
     assert moves_of(BeamSearch.preset("legacy", width=8, depth=2), moves=4)
     with pytest.raises(ValueError, match="unknown preset"):
         BeamSearch.preset("perfect")
