@@ -169,9 +169,9 @@ class GreedyPlayer:
 #: one's strength and cost. ``"legacy"`` is the player as it was before it chose its move by the
 #: chains its search reaches (its own search and evaluation), at width 96 and depth 16.
 PRESETS: dict[str, dict[str, Any]] = {
-    "fast": {"width": 32, "depth": 10, "queues": 1},
+    "fast": {"width": 32, "depth": 10, "queues": 1, "max_added": 2},
     "default": {},
-    "strong": {"max_added": 3},
+    "strong": {"queues": 3},
     "legacy": {"width": 96, "depth": 16, "max_added": 2, "legacy": True},
 }
 
@@ -184,6 +184,11 @@ _SPENT_OJAMA = 12
 _ROWS_TO_TOP = 12
 #: The move that drops the pair upright in the spawn column, without a shift or a turn.
 _SPAWN_TOP = 2
+
+
+def _target_points(match: Match) -> int:
+    """The points per ojama in force now (margin time lowers them)."""
+    return int(match.rules.target_points_at(match.frame))
 
 
 def _ojama_of(score: int, leftover: int, target_points: int) -> int:
@@ -247,7 +252,7 @@ def _versus_move(match: Match, index: int, game: Game) -> int | None:
     from velmo_game.search import best_chain, expand
 
     me, them = match.players[index], match.players[1 - index]
-    target = match.rules.target_points
+    target = _target_points(match)
     children = expand(game.field, game.current_pair)
     fires = [(_ojama_of(score, me.leftover, target), move)
              for move, score, over in zip(children.moves, children.scores, children.game_over)
@@ -282,8 +287,9 @@ class BeamSearch:
     SplitMix64 seeded by ``seed``, the turn and the future, or with ``fixed_queues`` fixed queues
     that cycle through the pairs of two different colours). The first move is chosen by what its
     subtree reaches: the best chain fired below it (discounted by ``discount`` per sampled level;
-    one worth ``fire_score`` or more beats every quiet outcome) or else its best leaf's evaluation,
-    averaged over the futures. The evaluation (``weights``, by name; see
+    one worth ``fire_score`` or more beats every quiet outcome; a leaf's own potential chain worth
+    firing counts as fired just past the horizon) or else its best leaf's evaluation, averaged
+    over the futures. The evaluation (``weights``, by name; see
     ``velmo_game.search.evaluate_features``) only keeps positions in the beam. The chain waited
     for shrinks as the field fills, and near the top any chain in reach is taken. ``end_turn`` is
     the game's length in placements (nothing is searched past it, and its last placements fire the
@@ -295,9 +301,11 @@ class BeamSearch:
     named settings of ``PRESETS``.
 
     In a match (:meth:`choose_match`) the player also reads the ojama: it fires a chain that
-    offsets an attack on its way when it has one big enough; under the opponent's running chain
-    it plays for the biggest chain that fires before that chain's ojama lands; and it fires early
-    against an opponent who has spent its material or is about to top out.
+    offsets an attack on its way when it has one big enough; its search sees the ojama on its way
+    fall on the positions it reaches (so it keeps clear of the rows the ojama will fill); under
+    the opponent's running chain it plays for the biggest chain that fires before that chain's
+    ojama lands; and it fires early against an opponent who has spent its material or is about
+    to top out.
     """
 
     def __init__(
@@ -354,12 +362,15 @@ class BeamSearch:
             raise ValueError(f"unknown preset {name!r}; expected one of {', '.join(map(repr, PRESETS))}")
         return cls(**{**PRESETS[name], **options})
 
-    def _search(self, game: Game, seed: int, last_turn: int | None, end_turn: int | None) -> int:
+    def _search(self, game: Game, seed: int, last_turn: int | None, end_turn: int | None, incoming: int = 0,
+                incoming_level: int = 0, match: Match | None = None) -> int:
         move: int
+        rules = {} if match is None else {"target_points": _target_points(match),
+                                          "max_ojama_per_fall": match.rules.max_ojama_per_fall}
         move, self.last_nodes, self.last_depth = _native.beam_search_move(
             game, self.width, self.depth, seed, self.node_budget, self.time_budget_ms, self.fire_score,
             last_turn, end_turn, self.max_added, self.queues, self.threads, self.discount, self.weights, self.legacy,
-            self.fixed_queues,
+            self.fixed_queues, incoming_ojama=incoming, incoming_level=incoming_level, **rules,
         )
         return move
 
@@ -381,18 +392,23 @@ class BeamSearch:
         seed = _derive_seed(self.seed, turn)
         last_turn = None if self.last_turn is None else max(self.last_turn - turn, 0)
         end_turn = None if self.end_turn is None else max(self.end_turn - turn, 1)
+        incoming = 0
+        incoming_level = 0
         if not self.legacy:
             move = _versus_move(match, index, game)
             if move is not None:
                 return move
-            # A running chain that will bury the field: the chain to build is the biggest that
-            # fires before its ojama lands, so the game ends, for the search, at the landing.
+            # The ojama on its way falls on the fields the search reaches, at the placement it lands after.
             me, them = match.players[index], match.players[1 - index]
             incoming = me.pending_ojama + them.ojama_in_flight
-            if them.ojama_in_flight and incoming >= _THREAT_OJAMA:
+            if incoming:
                 landing = _placements_before_landing(match, index)
-                end_turn = landing if end_turn is None else min(end_turn, landing)
-        return self._search(game, seed, last_turn, end_turn)
+                incoming_level = landing - 1
+                # A running chain that will bury the field: the chain to build is the biggest that
+                # fires before its ojama lands, so the game ends, for the search, at the landing.
+                if them.ojama_in_flight and incoming >= _THREAT_OJAMA:
+                    end_turn = landing if end_turn is None else min(end_turn, landing)
+        return self._search(game, seed, last_turn, end_turn, incoming, incoming_level, match)
 
     def __repr__(self) -> str:
         return f"BeamSearch(width={self.width}, depth={self.depth}, seed={self.seed})"

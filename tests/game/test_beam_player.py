@@ -115,12 +115,22 @@ def test_the_biggest_chain_below_a_move_chooses_it():
     assert (first.score, second.score) == (0, 1500)
 
 
+@pytest.mark.parametrize("leaf_chain", [0, 1])
+def test_a_potential_chain_held_at_the_horizon_outweighs_a_smaller_one_fired_now(leaf_chain):
+    """Any chain is worth firing; B B pops the stairs' middle (100 points) and breaks them. With
+    the stairs counted as held at the horizon the player keeps them."""
+    game = velmo_game.Game(field=velmo.Field.from_str_array(STAIRS), sequence=[P(5, 5), P(7, 6), P(7, 6)], visible=2)
+    move = BeamSearch(8, 1, fire_score=1, weights={"leaf_chain": leaf_chain}).choose(game)
+    children = expand(game.field, P(5, 5))
+    assert (children.scores[children.moves.index(move)] > 0) == (leaf_chain == 0)
+
+
 def test_presets_and_defaults():
     assert set(PRESETS) >= {"fast", "default", "strong", "legacy"}
     defaults = BeamSearch.defaults()
     assert BeamSearch().width == defaults["width"] and BeamSearch().depth == defaults["depth"]
     strong = BeamSearch.preset("strong", seed=5)
-    assert strong.max_added > BeamSearch().max_added and strong.seed == 5
+    assert strong.queues > BeamSearch().queues and strong.seed == 5
     assert moves_of(BeamSearch.preset("legacy", width=8, depth=2), moves=4)
     with pytest.raises(ValueError, match="unknown preset"):
         BeamSearch.preset("perfect")
@@ -173,6 +183,23 @@ def test_counts_the_placements_before_the_ojama_lands(opponent_fires):
         fell = match.players[0].field.get_num_puyos() > puyos + 2
         assert fell == (opponent_fires and placed == landing)
     assert (landing > 1) if opponent_fires else (landing == 0)
+
+
+# The stairs with the spawn column nine high: three rows of ojama on it end the game.
+CROWDED_STAIRS = ["__R___", "__G___", "__R___", "__G___", "__R___", *STAIRS]
+
+
+@pytest.mark.parametrize("depth", [2, 4])
+@pytest.mark.parametrize("incoming", [0, 18])
+def test_the_search_sees_the_ojama_fall_on_the_fields_it_reaches(depth, incoming):
+    """18 ojama falling after this placement bury every quiet move; the stairs (15 ojama) offset
+    them. Without them the player keeps building."""
+    field = velmo.Field.from_str_array(CROWDED_STAIRS)
+    game = velmo_game.Game(field=field, sequence=[P(4, 4), P(5, 6), P(7, 7)], visible=2)
+    move = velmo_game._native.beam_search_move(game, 8, depth, 0, 0, 0.0, 90000, None, None, 2, 1, 1, 0.97, None,
+                                               False, False, incoming_ojama=incoming, incoming_level=0)[0]
+    children = expand(field, P(4, 4))
+    assert (children.scores[children.moves.index(move)] > 0) == bool(incoming)
 
 
 # The spawn column seven high over a pair of G: the next pair, G G, pops them (40 points, no offset).

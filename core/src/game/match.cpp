@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "../chain/gradual_chain_score_calculator.hpp"
+#include "ojama.hpp"
 
 namespace velmo {
 
@@ -16,10 +17,6 @@ namespace {
 // child below has the child in the 11th row. Rotating costs no frames of its own: it happens while
 // the pair travels.
 constexpr int kSpawnAxisRow = 12;
-// Ojama enters from the 14th row and stacks up to the 13th.
-constexpr int kOjamaEntryRow = 14;
-constexpr std::uint64_t kOjamaTopRow = 13;
-constexpr std::uint64_t kPlayableColumns = kLastPlayableColumn - kFirstPlayableColumn + 1;
 constexpr int kMaxChainRounds = 20;
 
 int height_of(const BitField& field, std::uint64_t x) { return static_cast<int>(field.get_height(x)); }
@@ -54,12 +51,6 @@ void settle_unscored(BitField& field) {
         if (field == before) break;
     }
 }
-
-struct OjamaFall {
-    std::uint32_t placed = 0;
-    std::uint32_t discarded = 0;
-    int rows = 0;  // the longest fall, from the 14th row
-};
 
 }  // namespace
 
@@ -225,7 +216,7 @@ void Match::fall(unsigned p, PlayerEvents& events) {
     player.phase = TurnPhase::Settle;
     if (count == 0) return;
 
-    std::array<std::uint32_t, kPlayableColumns> share{};
+    OjamaShares share{};
     share.fill(count / kPlayableColumns);
     const auto remainder = static_cast<unsigned>(count % kPlayableColumns);
     if (remainder != 0) {
@@ -237,17 +228,7 @@ void Match::fall(unsigned p, PlayerEvents& events) {
         }
     }
 
-    OjamaFall result;
-    for (std::uint64_t i = 0; i < kPlayableColumns; ++i) {
-        const std::uint64_t x = kFirstPlayableColumn + i;
-        const std::uint64_t height = player.field.get_height(x);
-        const std::uint64_t room = height < kOjamaTopRow ? kOjamaTopRow - height : 0;
-        const auto placed = static_cast<std::uint32_t>(std::min<std::uint64_t>(share[i], room));
-        for (std::uint32_t k = 0; k < placed; ++k) (void)player.field.put(x, BitPuyoType::Ojama);
-        result.placed += placed;
-        result.discarded += share[i] - placed;
-        if (placed > 0) result.rows = std::max(result.rows, kOjamaEntryRow - static_cast<int>(height + 1));
-    }
+    const OjamaFall result = place_ojama(player.field, share);
 
     std::uint32_t frames = 0;
     if (result.placed > 0) {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "../game/ojama.hpp"
 #include "search.hpp"
 
 namespace velmo {
@@ -158,7 +159,15 @@ EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const 
     return f;
 }
 
-double evaluate_position(const BitField& field, unsigned max_added, const EvalWeights& w) {
+namespace {
+
+// A quiet position's value and the score of the potential chain it counts on.
+struct Evaluation {
+    double value = 0;
+    std::uint32_t chain_score = 0;
+};
+
+Evaluation evaluation_of(const BitField& field, unsigned max_added, const EvalWeights& w) {
     const EvalFeatures f = evaluate_features(field, max_added, w);
     const auto puyos = static_cast<double>(field.get_num_puyos());
     const double stage = chain_stage(w, puyos);
@@ -177,7 +186,13 @@ double evaluate_position(const BitField& field, unsigned max_added, const EvalWe
         const auto h = static_cast<double>(field.get_height(x));
         if (h > 9) value -= w.spawn_side * (h - 9) * (h - 9);
     }
-    return value;
+    return Evaluation{value, f.score};
+}
+
+}  // namespace
+
+double evaluate_position(const BitField& field, unsigned max_added, const EvalWeights& w) {
+    return evaluation_of(field, max_added, w).value;
 }
 
 namespace {
@@ -203,7 +218,7 @@ class EvalMemo {
 public:
     EvalMemo() : entries_(kSize) {}
     template <class Evaluate>
-    double value(std::uint64_t hash, Evaluate&& evaluate) {
+    Evaluation value(std::uint64_t hash, Evaluate&& evaluate) {
         Entry& e = entries_[hash & (kSize - 1)];
         if (e.used && e.hash == hash) return e.value;
         e = Entry{hash, evaluate(), true};
@@ -214,7 +229,7 @@ private:
     static constexpr std::size_t kSize = std::size_t{1} << 14;
     struct Entry {
         std::uint64_t hash = 0;
-        double value = 0;
+        Evaluation value{};
         bool used = false;
     };
     std::vector<Entry> entries_;
@@ -245,6 +260,8 @@ struct Node {
     double value;
     std::uint64_t hash;
     std::uint8_t root;
+    std::uint32_t incoming;     // ojama still on its way to this position
+    std::uint32_t chain_score;  // the score of the potential chain its evaluation counts on
 };
 
 // What one future gives each first move: the best chain fired below it and its best quiet leaf.
@@ -360,6 +377,18 @@ private:
         return score >= threshold ? value + kFiredBonus : value;
     }
 
+    // A leaf whose potential chain is worth firing counts as that chain fired just past the
+    // horizon (by `leaf_chain` of its score, discounted one level more): a future whose pairs
+    // missed the trigger within the horizon says little against building on.
+    double held_chain_value(const Node& leaf, unsigned levels) const {
+        const EvalWeights& w = config_.weights;
+        if (w.leaf_chain <= 0 || leaf.chain_score < worth_firing(leaf.field, config_.fire_score, w)) return kMissing;
+        const unsigned sampled = levels > game_.visible() ? levels - game_.visible() : 0;
+        double value = w.leaf_chain * static_cast<double>(leaf.chain_score);
+        for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
+        return value + kFiredBonus;
+    }
+
     // The cost a move pays on top of its child's evaluation: a split pair, puyos of a small chain.
     double move_cost(const BitField& parent, const Child& child) const {
         const EvalWeights& w = config_.weights;
@@ -376,6 +405,18 @@ private:
         return cost;
     }
 
+    // The ojama still to come after a child fired `score` (offsetting what it can), with the fall
+    // due on `level` placed on `field`; false when that fall ends the game.
+    bool receive_ojama(BitField& field, std::uint32_t& incoming, std::uint32_t score, unsigned level) const {
+        if (incoming == 0) return true;
+        incoming -= std::min(incoming, score / std::max(1u, config_.target_points));
+        if (level < config_.incoming_level || incoming == 0) return true;
+        const std::uint32_t count = std::min(incoming, std::max(1u, config_.max_ojama_per_fall));
+        incoming -= count;
+        place_ojama(field, worst_case_shares(count));
+        return !is_death_cell_occupied(field);
+    }
+
     // The children of the current pair: quiet ones seed every future's beam, chains fired are
     // valued in `now` (the same in every future).
     std::uint64_t expand_roots(std::vector<Node>& roots, RootValues& now) const {
@@ -386,8 +427,11 @@ private:
             const Child& child = children.items[i];
             if (child.game_over) continue;
             if (child.chain > 0) now[child.move] = fired_value(child.score, 0, field);
-            const double value = evaluate_position(child.field, max_added_, config_.weights) - move_cost(field, child);
-            roots.push_back(Node{child.field, value, field_hash(child.field), child.move});
+            BitField after = child.field;
+            std::uint32_t incoming = config_.incoming_ojama;
+            if (!receive_ojama(after, incoming, child.score, 0)) continue;
+            const Evaluation e = evaluation_of(after, max_added_, config_.weights);
+            roots.push_back(Node{after, e.value - move_cost(field, child), field_hash(after), child.move, incoming, e.chain_score});
         }
         return children.count;
     }
@@ -452,9 +496,12 @@ private:
                         double& best = fired[node.root];
                         best = std::max(best, fired_value(child.score, level, node.field));
                     }
-                    const std::uint64_t hash = field_hash(child.field);
-                    const double eval = memo.value(hash, [&] { return evaluate_position(child.field, max_added_, config_.weights); });
-                    next.push_back(Node{child.field, eval - move_cost(node.field, child), hash, node.root});
+                    BitField after = child.field;
+                    std::uint32_t incoming = node.incoming;
+                    if (!receive_ojama(after, incoming, child.score, level)) continue;
+                    const std::uint64_t hash = field_hash(after);
+                    const Evaluation e = memo.value(hash, [&] { return evaluation_of(after, max_added_, config_.weights); });
+                    next.push_back(Node{after, e.value - move_cost(node.field, child), hash, node.root, incoming, e.chain_score});
                 }
             }
             if (next.empty() || stopped) break;
@@ -464,7 +511,10 @@ private:
         }
         // The last full level's leaves: their evaluation stands for what the move builds.
         const double ended = game_ends_within_horizon() ? kEndedLeafCost : 0.0;
-        for (const Node& node : beam) leaf[node.root] = std::max(leaf[node.root], node.value - ended);
+        for (const Node& node : beam) {
+            leaf[node.root] = std::max(leaf[node.root], node.value - ended);
+            if (ended == 0) fired[node.root] = std::max(fired[node.root], held_chain_value(node, reached));
+        }
         RootValues values{};
         for (std::size_t move = 0; move < kNumMoves; ++move) values[move] = std::max(fired[move], leaf[move]);
         return values;

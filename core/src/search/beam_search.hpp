@@ -6,8 +6,11 @@
 // The evaluation only decides which positions stay in the beam. The first move is chosen by what
 // its subtree reaches: the best chain fired anywhere below it within the horizon (a chain on
 // sampled pairs discounted by level, one worth `fire_score` or more above every quiet outcome)
-// and the evaluation of its best quiet leaf, averaged over the futures. Firing now is simply the
-// root whose own chain beats everything its siblings reach.
+// and the evaluation of its best quiet leaf, averaged over the futures. A leaf whose potential
+// chain is worth firing counts as that chain fired just past the horizon, so a future whose pairs
+// missed the trigger does not argue for firing a smaller chain now. Firing now is simply the root
+// whose own chain beats everything its siblings reach. In a match, the ojama on its way falls on
+// the positions the search reaches.
 //
 // A quiet position is valued by its potential chains (detect with up to `max_added` puyos), by
 // length more than score, with the trigger's height and the room beside it; the links of two and
@@ -21,6 +24,7 @@
 #include <cstdint>
 
 #include "../game/game.hpp"
+#include "../game/rules.hpp"
 
 namespace velmo {
 
@@ -50,6 +54,9 @@ struct EvalWeights {
     double split = 150;            // per pair placed on unequal heights (a split)
     double popped = 1800;          // per puyo popped in a chain too small to fire
     double left = 0;               // per puyo left after the potential chain, scaled up with the stage
+    // A leaf's potential chain worth firing counts as fired past the horizon, by this share of its
+    // score (0: only chains fired within the horizon count).
+    double leaf_chain = 1;
     double spawn = 10000;          // per squared row of the spawn column above the 8th
     double spawn_side = 5000;      // per squared row of its neighbours above the 9th
     // Puyos from which the score worth firing falls, linearly, to any chain at `full`.
@@ -85,6 +92,7 @@ inline constexpr EvalWeightField kEvalWeightFields[] = {
     {"split", &EvalWeights::split},
     {"popped", &EvalWeights::popped},
     {"left", &EvalWeights::left},
+    {"leaf_chain", &EvalWeights::leaf_chain},
     {"spawn", &EvalWeights::spawn},
     {"spawn_side", &EvalWeights::spawn_side},
     {"crowded", &EvalWeights::crowded},
@@ -98,9 +106,8 @@ inline constexpr EvalWeightField kEvalWeightFields[] = {
 };
 
 // Puyos the evaluation may add to find a field's potential chains. Three also see a chain whose
-// trigger needs a puyo below it, and play stronger alone, at a quarter more time per move, but
-// fall to early accidental attacks a little more often in a match.
-inline constexpr unsigned kEvalMaxAdded = 2;
+// trigger needs a puyo below it: stronger than two, at a quarter more time per move.
+inline constexpr unsigned kEvalMaxAdded = 3;
 
 struct BeamConfig {
     unsigned width = 64;
@@ -119,6 +126,14 @@ struct BeamConfig {
     unsigned threads = 1;                        // the futures are shared among this many threads
     double discount = 0.97;                      // per sampled level, on a chain fired that deep
     EvalWeights weights{};
+    // Ojama on its way to the player, in a match: `incoming_ojama` fall after the placement of
+    // level `incoming_level` (0: the current pair's), less what the chains fired before then
+    // offset, at most `max_ojama_per_fall` at once (the rest after the next placements), the
+    // remainder past whole rows where it hurts most. The search sees the fields it leaves.
+    std::uint32_t incoming_ojama = 0;
+    unsigned incoming_level = 0;
+    std::uint32_t target_points = Rules{}.target_points;
+    std::uint32_t max_ojama_per_fall = Rules{}.max_ojama_per_fall;
     // Set from another thread to stop the search: the move is then chosen from what was searched.
     const std::atomic<bool>* stop = nullptr;
 };
