@@ -239,8 +239,8 @@ private:
 // schedule, by the circle method): with four colours each round of two pairs holds all four. With
 // one colour there is none, and the pairs are drawn.
 std::vector<GamePair> mixed_pair_cycle(std::span<const BitPuyoType> game_colors) {
-    std::vector<BitPuyoType> colors(game_colors.begin(), game_colors.end());
-    if (colors.empty()) colors.assign(std::begin(kGameColors), std::end(kGameColors));
+    const std::span<const BitPuyoType> source = game_colors.empty() ? std::span<const BitPuyoType>(kGameColors) : game_colors;
+    const std::vector<BitPuyoType> colors(source.begin(), source.end());
     const std::size_t n = colors.size() + colors.size() % 2;  // an odd count sits one out each round
     std::vector<std::size_t> seat(n);
     for (std::size_t i = 0; i < n; ++i) seat[i] = i;
