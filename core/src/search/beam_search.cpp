@@ -290,12 +290,13 @@ public:
             const int fired = best_root(now);
             return fired >= 0 ? fired : __builtin_ctz(game_.legal_moves());
         }
+        const Frontier known = search_known_pairs(roots, now);
         std::vector<RootValues> per_queue(queues_);
         std::vector<std::uint64_t> nodes(queues_, 0);
         std::vector<unsigned> reached(queues_, 1);
         const unsigned threads = std::clamp(config_.threads, 1u, queues_);
         const auto run_queues = [&](unsigned first) {
-            for (unsigned q = first; q < queues_; q += threads) per_queue[q] = search_future(q, roots, now, nodes[q], reached[q]);
+            for (unsigned q = first; q < queues_; q += threads) per_queue[q] = search_future(q, known, nodes[q], reached[q]);
         };
         if (threads == 1) {
             run_queues(0);
@@ -314,7 +315,7 @@ public:
             combined[move] = sum / queues_;
         }
         if (stats != nullptr) {
-            stats->nodes = root_nodes;
+            stats->nodes = root_nodes + known.nodes;
             for (const std::uint64_t n : nodes) stats->nodes += n;
             stats->depth_reached = *std::max_element(reached.begin(), reached.end());
         }
@@ -454,11 +455,74 @@ private:
         level_nodes.resize(kept);
     }
 
-    // One future: the beam from the quiet first moves over the visible pairs, then pairs drawn
-    // for future `q`. Returns each first move's value in it.
-    RootValues search_future(unsigned q, const std::vector<Node>& roots, const RootValues& now, std::uint64_t& nodes,
-                             unsigned& reached) const {
-        RootValues fired = now;
+    // A beam part-way down the tree: the positions of its last full level, the best chain fired
+    // below each first move so far, and the children evaluated to get there.
+    struct Frontier {
+        std::vector<Node> beam;
+        RootValues fired{};
+        std::uint64_t nodes = 0;
+        unsigned reached = 1;  // levels searched in full
+        bool stopped = false;  // the budget or a stop request ended the search
+    };
+
+    // One level: every child of `pair` on the frontier's positions, the chains fired recorded,
+    // the quiet ones evaluated and the best `width` kept.
+    void search_level(Frontier& at, const GamePair& pair, unsigned level, EvalMemo& memo, std::vector<Node>& next) const {
+        next.clear();
+        Children children;
+        for (const Node& node : at.beam) {
+            if (out_of_budget(at.nodes)) {
+                at.stopped = true;
+                return;
+            }
+            expand(node.field, pair, children);
+            for (std::size_t i = 0; i < children.count; ++i) {
+                const Child& child = children.items[i];
+                ++at.nodes;
+                if (child.game_over) continue;
+                if (child.chain > 0) {
+                    double& best = at.fired[node.root];
+                    best = std::max(best, fired_value(child.score, level, node.field));
+                }
+                BitField after = child.field;
+                std::uint32_t incoming = node.incoming;
+                if (!receive_ojama(after, incoming, child.score, level)) continue;
+                const std::uint64_t hash = field_hash(after);
+                const Evaluation e = memo.value(hash, [&] { return evaluation_of(after, max_added_, config_.weights); });
+                next.push_back(Node{after, e.value - move_cost(node.field, child), hash, node.root, incoming, e.chain_score});
+            }
+        }
+        if (next.empty()) {
+            at.stopped = true;
+            return;
+        }
+        keep_best(next);
+        at.beam.swap(next);
+        at.reached = level + 1;
+    }
+
+    std::vector<Node> level_buffer() const {
+        std::vector<Node> next;
+        next.reserve(static_cast<std::size_t>(std::min(width_, 4096u)) * kNumMoves);
+        return next;
+    }
+
+    // The beam over the pairs the player can see: the same in every future, so searched once.
+    Frontier search_known_pairs(const std::vector<Node>& roots, const RootValues& now) const {
+        Frontier at{roots, now};
+        keep_best(at.beam);
+        EvalMemo memo;
+        std::vector<Node> next = level_buffer();
+        for (unsigned level = 1; level < depth_ && level <= game_.visible() && !at.stopped && !out_of_budget(at.nodes); ++level) {
+            search_level(at, game_.next_pair(level - 1), level, memo, next);
+        }
+        return at;
+    }
+
+    // One future: from the beam over the known pairs, on over pairs drawn for future `q`.
+    // Returns each first move's value in it, and the children it evaluated past the known pairs.
+    RootValues search_future(unsigned q, const Frontier& known, std::uint64_t& nodes, unsigned& reached) const {
+        Frontier at = known;  // the future's budget counts the known pairs' children, as if it had searched them
         RootValues leaf{};
         leaf.fill(kMissing);
         SplitMix64 sampler(derive_seed(derive_seed(config_.seed, turn_), q));
@@ -472,51 +536,21 @@ private:
             const std::size_t start = q * cycle.size() / queues_;
             return cycle[(start + level - game_.visible() - 1) % cycle.size()];
         };
-        std::vector<Node> beam(roots), next;
         EvalMemo memo;
-        const std::size_t level_room = static_cast<std::size_t>(std::min(width_, 4096u)) * kNumMoves;
-        next.reserve(level_room);
-        keep_best(beam);
-        Children children;
-        for (unsigned level = 1; level < depth_ && !out_of_budget(nodes); ++level) {
-            const GamePair pair = level <= game_.visible() ? game_.next_pair(level - 1) : future_pair(level);
-            next.clear();
-            bool stopped = false;
-            for (const Node& node : beam) {
-                if (out_of_budget(nodes)) {
-                    stopped = true;
-                    break;
-                }
-                expand(node.field, pair, children);
-                for (std::size_t i = 0; i < children.count; ++i) {
-                    const Child& child = children.items[i];
-                    ++nodes;
-                    if (child.game_over) continue;
-                    if (child.chain > 0) {
-                        double& best = fired[node.root];
-                        best = std::max(best, fired_value(child.score, level, node.field));
-                    }
-                    BitField after = child.field;
-                    std::uint32_t incoming = node.incoming;
-                    if (!receive_ojama(after, incoming, child.score, level)) continue;
-                    const std::uint64_t hash = field_hash(after);
-                    const Evaluation e = memo.value(hash, [&] { return evaluation_of(after, max_added_, config_.weights); });
-                    next.push_back(Node{after, e.value - move_cost(node.field, child), hash, node.root, incoming, e.chain_score});
-                }
-            }
-            if (next.empty() || stopped) break;
-            keep_best(next);
-            beam.swap(next);
-            reached = level + 1;
+        std::vector<Node> next = level_buffer();
+        for (unsigned level = at.reached; level < depth_ && !at.stopped && !out_of_budget(at.nodes); ++level) {
+            search_level(at, future_pair(level), level, memo, next);
         }
+        nodes = at.nodes - known.nodes;
+        reached = at.reached;
         // The last full level's leaves: their evaluation stands for what the move builds.
         const double ended = game_ends_within_horizon() ? kEndedLeafCost : 0.0;
-        for (const Node& node : beam) {
+        for (const Node& node : at.beam) {
             leaf[node.root] = std::max(leaf[node.root], node.value - ended);
-            if (ended == 0) fired[node.root] = std::max(fired[node.root], held_chain_value(node, reached));
+            if (ended == 0) at.fired[node.root] = std::max(at.fired[node.root], held_chain_value(node, at.reached));
         }
         RootValues values{};
-        for (std::size_t move = 0; move < kNumMoves; ++move) values[move] = std::max(fired[move], leaf[move]);
+        for (std::size_t move = 0; move < kNumMoves; ++move) values[move] = std::max(at.fired[move], leaf[move]);
         return values;
     }
 
