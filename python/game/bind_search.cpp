@@ -17,6 +17,7 @@
 #include "bindings.hpp"
 #include "interop.hpp"
 #include "game/moves.hpp"
+#include "game/ojama.hpp"
 #include "search/beam_search.hpp"
 #include "search/legacy_beam_search.hpp"
 #include "search/search.hpp"
@@ -353,6 +354,13 @@ void bind_search(nb::module_& m) {
     m.attr("BEAM_THREADS") = beam.threads;
     m.attr("BEAM_DISCOUNT") = beam.discount;
     m.attr("BEAM_FIXED_QUEUES") = beam.fixed_queues;
+    // The field's and the match's rules the player's versus reading needs, from the core.
+    m.attr("SPAWN_COLUMN") = velmo::kSpawnColumn - velmo::kFirstPlayableColumn;
+    m.attr("DEATH_HEIGHT") = velmo::kDeathHeight;
+    m.attr("OJAMA_PER_ROW") = velmo::kPlayableColumns;
+    m.attr("SPAWN_DROP_MOVE") = velmo::kSpawnDropMove;
+    m.attr("THREAT_OJAMA") = velmo::kThreatOjama;
+    m.attr("SPENT_OJAMA") = velmo::kSpentOjama;
     m.def("field_hash", &hash_of, "field"_a, nb::sig("def field_hash(field: velmo.Field) -> int"),
           "The stable 64-bit hash of a field's planes.");
     m.def("vanish_groups", &vanish_groups, "field"_a, nb::sig("def vanish_groups(field: velmo.Field) -> velmo.Field"),

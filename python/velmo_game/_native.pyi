@@ -782,6 +782,18 @@ BEAM_DISCOUNT: float = 0.97
 
 BEAM_FIXED_QUEUES: bool = False
 
+SPAWN_COLUMN: int = 2
+
+DEATH_HEIGHT: int = 12
+
+OJAMA_PER_ROW: int = 6
+
+SPAWN_DROP_MOVE: int = 2
+
+THREAT_OJAMA: int = 12
+
+SPENT_OJAMA: int = 12
+
 def field_hash(field: velmo.Field) -> int:
     """The stable 64-bit hash of a field's planes."""
 

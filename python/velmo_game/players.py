@@ -176,16 +176,6 @@ PRESETS: dict[str, dict[str, Any]] = {
 }
 
 
-#: Ojama from which an attack on its way counts as a threat (a row lands at six).
-_THREAT_OJAMA = 12
-#: An opponent whose best chain in reach (two puyos added) sends less than this has spent its material.
-_SPENT_OJAMA = 12
-#: Rows of ojama that end a game once the spawn column is this close to the top.
-_ROWS_TO_TOP = 12
-#: The move that drops the pair upright in the spawn column, without a shift or a turn.
-_SPAWN_TOP = 2
-
-
 def _target_points(match: Match) -> int:
     """The points per ojama in force now (margin time lowers them)."""
     return int(match.rules.target_points_at(match.frame))
@@ -198,8 +188,9 @@ def _ojama_of(score: int, leftover: int, target_points: int) -> int:
 def _buries(match: Match, game: Game, incoming: int) -> bool:
     """Whether ``incoming`` ojama bury the field: a full fall, or rows (six ojama each) that bring
     the spawn column within a pair of the top."""
-    rows = -(-incoming // 6)
-    return incoming >= match.rules.max_ojama_per_fall or game.field.get_height(2) + rows + 2 >= _ROWS_TO_TOP
+    rows = -(-incoming // _native.OJAMA_PER_ROW)
+    return (incoming >= match.rules.max_ojama_per_fall
+            or game.field.get_height(_native.SPAWN_COLUMN) + rows + 2 >= _native.DEATH_HEIGHT)
 
 
 def _quick_quiet_move(match: Match, index: int) -> int:
@@ -213,7 +204,7 @@ def _quick_quiet_move(match: Match, index: int) -> int:
              if score == 0 and not over]
     if not quiet:
         return int(match.legal_moves(index)[0])
-    return _SPAWN_TOP if _SPAWN_TOP in quiet else min(quiet)
+    return _native.SPAWN_DROP_MOVE if _native.SPAWN_DROP_MOVE in quiet else min(quiet)
 
 
 def _placements_before_landing(match: Match, index: int) -> int:
@@ -260,7 +251,7 @@ def _versus_move(match: Match, index: int, game: Game) -> int | None:
     if not fires:
         return None
     incoming = me.pending_ojama + them.ojama_in_flight
-    if incoming >= _THREAT_OJAMA:
+    if incoming >= _native.THREAT_OJAMA:
         offsetting = [fire for fire in fires if fire[0] >= incoming]
         if offsetting:
             return min(offsetting)[1]
@@ -271,10 +262,12 @@ def _versus_move(match: Match, index: int, game: Game) -> int | None:
         return None
     best_ojama, best_move = max(fires)
     their_field = them.field
-    room = _ROWS_TO_TOP - their_field.get_height(2)
+    room = _native.DEATH_HEIGHT - their_field.get_height(_native.SPAWN_COLUMN)
+    row = _native.OJAMA_PER_ROW
     answer = best_chain(their_field, max_added=2)
     their_ojama = 0 if answer is None else _ojama_of(answer[4], them.leftover, target)
-    if best_ojama - their_ojama >= 6 * max(room, 1) or (their_ojama < _SPENT_OJAMA and best_ojama >= 6 * max(room, 2)):
+    if best_ojama - their_ojama >= row * max(room, 1) or (their_ojama < _native.SPENT_OJAMA
+                                                          and best_ojama >= row * max(room, 2)):
         return best_move
     return None
 
@@ -406,7 +399,7 @@ class BeamSearch:
                 incoming_level = landing - 1
                 # A running chain that will bury the field: the chain to build is the biggest that
                 # fires before its ojama lands, so the game ends, for the search, at the landing.
-                if them.ojama_in_flight and incoming >= _THREAT_OJAMA:
+                if them.ojama_in_flight and incoming >= _native.THREAT_OJAMA:
                     end_turn = landing if end_turn is None else min(end_turn, landing)
         return self._search(game, seed, last_turn, end_turn, incoming, incoming_level, match)
 

@@ -40,6 +40,14 @@ inline constexpr std::uint64_t kLedgeHeight = 12;
 // The death cell: the third column's cell in the 12th row.
 inline constexpr std::uint64_t kDeathColumn = 3;
 inline constexpr std::uint64_t kDeathRow = 3;
+// The spawn column's height at which its stack takes the death cell: the game is lost there.
+inline constexpr std::uint64_t kDeathHeight = kMaxHeight + 1 - kDeathRow;
+// The move that drops the pair upright in the spawn column, with no shift or turn: the quickest.
+inline constexpr std::size_t kSpawnDropMove = [] {
+    std::size_t move = 0;
+    while (kAllHands[move].x != kSpawnColumn || kAllHands[move].rotation != Rotation::Top) ++move;
+    return move;
+}();
 
 // Bit i set: move i is legal on `field`.
 using MoveMask = std::uint32_t;

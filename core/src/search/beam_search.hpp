@@ -138,6 +138,12 @@ struct BeamConfig {
     const std::atomic<bool>* stop = nullptr;
 };
 
+// How the player reads a match (its Python front applies these before it searches): an attack of
+// kThreatOjama or more on its way is a threat (a row of ojama and more); an opponent whose best
+// chain in reach sends fewer than kSpentOjama has spent its material.
+inline constexpr std::uint32_t kThreatOjama = 12;
+inline constexpr std::uint32_t kSpentOjama = 12;
+
 struct BeamStats {
     std::uint64_t nodes = 0;
     unsigned depth_reached = 0;
