@@ -513,7 +513,7 @@ private:
         keep_best(at.beam);
         EvalMemo memo;
         std::vector<Node> next = level_buffer();
-        for (unsigned level = 1; level < depth_ && level <= game_.visible() && !at.stopped && !out_of_budget(at.nodes); ++level) {
+        for (unsigned level = 1; level < depth_ && level <= game_.visible() && !at.stopped; ++level) {
             search_level(at, game_.next_pair(level - 1), level, memo, next);
         }
         return at;
@@ -538,7 +538,7 @@ private:
         };
         EvalMemo memo;
         std::vector<Node> next = level_buffer();
-        for (unsigned level = at.reached; level < depth_ && !at.stopped && !out_of_budget(at.nodes); ++level) {
+        for (unsigned level = at.reached; level < depth_ && !at.stopped; ++level) {
             search_level(at, future_pair(level), level, memo, next);
         }
         nodes = at.nodes - known.nodes;
