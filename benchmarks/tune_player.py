@@ -9,6 +9,11 @@ share at 80,000 and 100,000). Needs the ``tune`` extra (``pip install velmo[tune
 
     python benchmarks/tune_player.py --trials 40 --games 24 --workers 2
     python benchmarks/tune_player.py --trials 2 --games 2 --width 8 --depth 4   # a smoke run
+    python benchmarks/tune_player.py --start tuned.json --queues 3   # on from earlier weights, three futures
+
+``--start`` names a JSON object of weights (as ``BeamSearch(weights=...)`` takes) that the search
+starts from and whose half and double bound it, in place of the defaults. Each trial is printed
+as a JSON line as it ends, so a run stopped early still tells its best weights.
 """
 
 from __future__ import annotations
@@ -61,20 +66,28 @@ def main() -> None:
     parser.add_argument("--eval-seed", type=int, default=5000)
     parser.add_argument("--width", type=int)
     parser.add_argument("--depth", type=int)
+    parser.add_argument("--queues", type=int, help="futures searched (the default's when left out)")
+    parser.add_argument("--start", help="JSON file of weights to start from (the defaults when left out)")
     parser.add_argument("--workers", type=int, default=2)
     parser.add_argument("--seed", type=int, default=0, help="the optimiser's seed")
     args = parser.parse_args()
     if args.tune_seed + args.games > args.eval_seed and args.eval_seed + args.eval_games > args.tune_seed:
         parser.error("the tuning and evaluation seeds overlap")
-    base: dict[str, Any] = {k: v for k, v in (("width", args.width), ("depth", args.depth)) if v is not None}
+    base: dict[str, Any] = {k: v for k, v in (("width", args.width), ("depth", args.depth), ("queues", args.queues))
+                            if v is not None}
     defaults = BeamSearch.defaults()["weights"]
+    if args.start:
+        with open(args.start) as file:
+            defaults = {**defaults, **json.load(file)}
 
     with ProcessPoolExecutor(args.workers) as pool:
         def objective(trial: optuna.Trial) -> float:
             weights = {name: trial.suggest_float(name, defaults[name] / 2, defaults[name] * 2, log=True)
                        for name in TUNED}
             bests = play(pool, range(args.tune_seed, args.tune_seed + args.games), {**base, "weights": weights})
-            return statistics.fmean(min(b, CAP) for b in bests)
+            value = statistics.fmean(min(b, CAP) for b in bests)
+            print(json.dumps({"trial": trial.number, "value": round(value), "weights": weights}), flush=True)
+            return value
 
         study = optuna.create_study(direction="maximize", sampler=optuna.samplers.CmaEsSampler(seed=args.seed))
         study.enqueue_trial({name: defaults[name] for name in TUNED})
@@ -82,7 +95,8 @@ def main() -> None:
         tuned = study.best_params
         evaluation = range(args.eval_seed, args.eval_seed + args.eval_games)
         print(f"best tuning value {study.best_value:.0f} after {args.trials} trials of {args.games} games")
-        print(f"defaults on {args.eval_games} evaluation games: {spread(play(pool, evaluation, base))}")
+        start = {"weights": {name: defaults[name] for name in TUNED}}
+        print(f"start on {args.eval_games} evaluation games: {spread(play(pool, evaluation, {**base, **start}))}")
         print(f"tuned on {args.eval_games} evaluation games:    {spread(play(pool, evaluation, {**base, 'weights': tuned}))}")
     print(json.dumps(tuned, indent=2))
 
