@@ -75,14 +75,15 @@ def main() -> None:
         parser.error("the tuning and evaluation seeds overlap")
     base: dict[str, Any] = {k: v for k, v in (("width", args.width), ("depth", args.depth), ("queues", args.queues))
                             if v is not None}
-    defaults = BeamSearch.defaults()["weights"]
+    centre = BeamSearch.defaults()["weights"]
     if args.start:
         with open(args.start) as file:
-            defaults = {**defaults, **json.load(file)}
+            centre = {**centre, **json.load(file)}
+    start = {name: centre[name] for name in TUNED}
 
     with ProcessPoolExecutor(args.workers) as pool:
         def objective(trial: optuna.Trial) -> float:
-            weights = {name: trial.suggest_float(name, defaults[name] / 2, defaults[name] * 2, log=True)
+            weights = {name: trial.suggest_float(name, start[name] / 2, start[name] * 2, log=True)
                        for name in TUNED}
             bests = play(pool, range(args.tune_seed, args.tune_seed + args.games), {**base, "weights": weights})
             value = statistics.fmean(min(b, CAP) for b in bests)
@@ -90,13 +91,12 @@ def main() -> None:
             return value
 
         study = optuna.create_study(direction="maximize", sampler=optuna.samplers.CmaEsSampler(seed=args.seed))
-        study.enqueue_trial({name: defaults[name] for name in TUNED})
+        study.enqueue_trial(start)
         study.optimize(objective, n_trials=args.trials)
         tuned = study.best_params
         evaluation = range(args.eval_seed, args.eval_seed + args.eval_games)
         print(f"best tuning value {study.best_value:.0f} after {args.trials} trials of {args.games} games")
-        start = {"weights": {name: defaults[name] for name in TUNED}}
-        print(f"start on {args.eval_games} evaluation games: {spread(play(pool, evaluation, {**base, **start}))}")
+        print(f"start on {args.eval_games} evaluation games: {spread(play(pool, evaluation, {**base, 'weights': start}))}")
         print(f"tuned on {args.eval_games} evaluation games:    {spread(play(pool, evaluation, {**base, 'weights': tuned}))}")
     print(json.dumps(tuned, indent=2))
 
