@@ -23,7 +23,6 @@ constexpr double kMissing = -std::numeric_limits<double>::infinity();
 
 
 
-bool is_colored(BitPuyoType t) { return bit_code(t) >= 4; }
 
 u128 neighbours(u128 v) {
     return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
@@ -58,37 +57,62 @@ constexpr double kProfile[kFieldWidth] = {0, 2.0, 0.5, -1.5, -1.0, 0.0, 2.0, 0};
 struct Template {
     std::array<const char*, 4> rows;
 };
-constexpr std::array<Template, 2> kTemplates = {{
-    {{"ABB", "AAB", "B..", ""}},      // a GTR-style base: the A group's fall joins the B
-    {{"AABC", "ABC.", ".BC.", ".BC."}},  // stairs: each colour's fall completes the next
-}};
 
-// Template pairs satisfied minus pairs broken, over the occupied cells of the template.
-int template_score(const BitField& field, const Template& t) {
+// A template read once, at compile time: its cells' bits and the pairs of cells it judges (equal
+// letters anywhere, different letters only side by side), since the evaluation scores every leaf.
+struct TemplatePairs {
+    struct Pair {
+        unsigned a, b;  // cell bits
+        bool same;      // the template wants one colour
+    };
+    std::array<Pair, 64> pairs{};
+    std::size_t count = 0;
+};
+
+constexpr TemplatePairs template_pairs(const Template& t) {
     struct Cell {
-        std::uint64_t x, row;
+        unsigned x, row;
         char letter;
     };
     std::array<Cell, 16> cells{};
     std::size_t n = 0;
-    for (std::uint64_t row = 0; row < t.rows.size(); ++row) {
-        for (std::uint64_t x = 0; t.rows[row][x] != '\0'; ++x) {
+    for (unsigned row = 0; row < t.rows.size(); ++row) {
+        for (unsigned x = 0; t.rows[row][x] != '\0'; ++x) {
             if (t.rows[row][x] != '.') cells[n++] = Cell{x + 1, row + 1, t.rows[row][x]};
         }
     }
-    std::array<BitPuyoType, 16> at{};
-    for (std::size_t i = 0; i < n; ++i) at[i] = field.get(cells[i].x, kMaxHeight + 1 - cells[i].row);
-    int score = 0;
+    TemplatePairs out;
     for (std::size_t i = 0; i < n; ++i) {
-        if (!is_colored(at[i])) continue;
         for (std::size_t j = i + 1; j < n; ++j) {
-            if (!is_colored(at[j])) continue;
-            const bool same_letter = cells[i].letter == cells[j].letter;
-            const std::uint64_t dx = cells[i].x > cells[j].x ? cells[i].x - cells[j].x : cells[j].x - cells[i].x;
-            const std::uint64_t dy = cells[i].row > cells[j].row ? cells[i].row - cells[j].row : cells[j].row - cells[i].row;
-            if (!same_letter && dx + dy != 1) continue;  // only neighbours must differ
-            score += (same_letter == (at[i] == at[j])) ? 1 : -1;
+            const bool same = cells[i].letter == cells[j].letter;
+            const unsigned dx = cells[i].x > cells[j].x ? cells[i].x - cells[j].x : cells[j].x - cells[i].x;
+            const unsigned dy = cells[i].row > cells[j].row ? cells[i].row - cells[j].row : cells[j].row - cells[i].row;
+            if (!same && dx + dy != 1) continue;  // only neighbours must differ
+            // Row r from the bottom is y = 15 - r, so its bit in the column's lane is r.
+            out.pairs[out.count++] = {cells[i].x * bit_layout::kLaneBits + cells[i].row,
+                                      cells[j].x * bit_layout::kLaneBits + cells[j].row, same};
         }
+    }
+    return out;
+}
+
+constexpr std::array<TemplatePairs, 2> kTemplates = {
+    template_pairs({{"ABB", "AAB", "B..", ""}}),          // a GTR-style base: the A group's fall joins the B
+    template_pairs({{"AABC", "ABC.", ".BC.", ".BC."}}),  // stairs: each colour's fall completes the next
+};
+
+unsigned code_at(const BitPlanes& p, unsigned bit) {
+    return static_cast<unsigned>(((p.p0 >> bit) & 1) | (((p.p1 >> bit) & 1) << 1) | (((p.p2 >> bit) & 1) << 2));
+}
+
+// Template pairs satisfied minus pairs broken, over the pairs whose cells both hold a colour.
+int template_score(const BitField& field, const TemplatePairs& t) {
+    const BitPlanes& p = field.bit_planes();
+    int score = 0;
+    for (std::size_t i = 0; i < t.count; ++i) {
+        const unsigned a = code_at(p, t.pairs[i].a), b = code_at(p, t.pairs[i].b);
+        if (a < 4 || b < 4) continue;  // colours have the colour plane's bit
+        score += (t.pairs[i].same == (a == b)) ? 1 : -1;
     }
     return score;
 }
@@ -137,7 +161,7 @@ EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const 
         count_small_groups(field, f.link2, f.link3);
     }
     f.template_match = std::numeric_limits<int>::min();
-    for (const Template& t : kTemplates) f.template_match = std::max(f.template_match, template_score(field, t));
+    for (const TemplatePairs& t : kTemplates) f.template_match = std::max(f.template_match, template_score(field, t));
 
     double mean = 0;
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) mean += static_cast<double>(height[x]);

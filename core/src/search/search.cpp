@@ -45,13 +45,16 @@ struct Landing {
 };
 
 Landing landing_cells(const BitField& field, std::uint64_t x, unsigned max_added) {
-    // Where a puyo lands does not depend on its colour: any colour stands in.
-    BitField column = field;
+    // A puyo dropped takes the lowest empty cell of the column, so k of them take its k lowest
+    // empty cells, whatever their colour. Read from the column's lane of the occupancy; a full
+    // column (no empty cell, the top wall included) takes none.
+    const BitPlanes& p = field.bit_planes();
+    const u128 occupied = p.p0 | p.p1 | p.p2;
+    std::uint64_t empty = ~static_cast<std::uint64_t>(occupied >> (bit_layout::kLaneBits * x)) & bit_layout::kLaneAll;
     Landing landing;
-    for (; landing.count < max_added; ++landing.count) {
-        const auto at = column.put(x, BitPuyoType::Red);
-        if (!at) break;
-        landing.cells[landing.count] = *at;
+    for (; landing.count < max_added && empty != 0; ++landing.count, empty &= empty - 1) {
+        const auto bit = static_cast<std::uint64_t>(__builtin_ctzll(empty));
+        landing.cells[landing.count] = Position{x, bit_layout::kLaneBits - 1 - bit};
     }
     return landing;
 }
