@@ -37,22 +37,23 @@ inline constexpr std::uint64_t kFullPuyos = 76;
 
 // The evaluation's weights, per feature (points per unit). Stage multipliers scale the chain
 // and shape groups: the build stage (few puyos) favours shape, the end stage the chain.
+// The thirteen tuned ones come from benchmarks/tune_player.py (CMA-ES, 40 games a trial), rounded.
 struct EvalWeights {
-    double chain = 2500;           // per link of the best potential chain
-    double chain_squared = 300;    // per link squared
-    double score = 0.25;           // per point of its score
-    double added = 900;            // per puyo the potential chain needs
-    double trigger_height = 120;   // per row the trigger sits above the bottom (extendable below)
-    double trigger_room = 60;      // per empty cell beside the trigger column, up to the 12th row
-    double link2 = 90;             // per group of two left after the potential chain
-    double link3 = 260;            // per group of three left after it
-    double template_match = 220;   // per satisfied template pair (colours equal or different as it wants)
-    double well = 350;             // per row of a column two or more below both neighbours
-    double bump = 90;              // per row of height step past one between neighbours
-    double profile = 120;          // per squared row off the U-shaped profile
+    double chain = 1633;           // per link of the best potential chain
+    double chain_squared = 440;    // per link squared
+    double score = 0.39;           // per point of its score
+    double added = 685;            // per puyo the potential chain needs
+    double trigger_height = 108;   // per row the trigger sits above the bottom (extendable below)
+    double trigger_room = 76;      // per empty cell beside the trigger column, up to the 12th row
+    double link2 = 93;             // per group of two left after the potential chain
+    double link3 = 139;            // per group of three left after it
+    double template_match = 158;   // per satisfied template pair (colours equal or different as it wants)
+    double well = 361;             // per row of a column two or more below both neighbours
+    double bump = 152;             // per row of height step past one between neighbours
+    double profile = 122;          // per squared row off the U-shaped profile
     double hidden = 900;           // per puyo in the 13th and 14th rows
     double split = 150;            // per pair placed on unequal heights (a split)
-    double popped = 1800;          // per puyo popped in a chain too small to fire
+    double popped = 1410;          // per puyo popped in a chain too small to fire
     double left = 0;               // per puyo left after the potential chain, scaled up with the stage
     // A leaf's potential chain worth firing counts as fired past the horizon, by this share of its
     // score (0: only chains fired within the horizon count).
