@@ -21,9 +21,6 @@ constexpr double kFiredBonus = 1e7;
 constexpr double kEndedLeafCost = 1e6;
 constexpr double kMissing = -std::numeric_limits<double>::infinity();
 
-
-
-
 u128 neighbours(u128 v) {
     return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
 }
