@@ -113,17 +113,16 @@ public:
 
     // For the kernels: the planes as one record.
     [[nodiscard]] constexpr const BitPlanes& bit_planes() const { return planes_; }
+    // For the search: the occupied cells, walls included, and the three-bit code of one cell.
+    [[nodiscard]] constexpr u128 occupancy() const { return planes_.p0 | planes_.p1 | planes_.p2; }
+    [[nodiscard]] constexpr unsigned code_at_bit(unsigned bit) const {
+        return static_cast<unsigned>(((planes_.p0 >> bit) & 1) | (((planes_.p1 >> bit) & 1) << 1) | (((planes_.p2 >> bit) & 1) << 2));
+    }
 
 private:
     explicit constexpr BitField(const BitPlanes& planes) : planes_(planes) {}
 
     [[noreturn]] static void fail_invalid_code_read();
-
-    [[nodiscard]] constexpr u128 occupancy() const { return planes_.p0 | planes_.p1 | planes_.p2; }
-
-    [[nodiscard]] constexpr unsigned code_at_bit(unsigned bit) const {
-        return static_cast<unsigned>(((planes_.p0 >> bit) & 1) | (((planes_.p1 >> bit) & 1) << 1) | (((planes_.p2 >> bit) & 1) << 2));
-    }
 
     // The cells whose three bits form `code`.
     [[nodiscard]] constexpr u128 cells_of(unsigned code) const {

@@ -21,10 +21,6 @@ constexpr double kFiredBonus = 1e7;
 constexpr double kEndedLeafCost = 1e6;
 constexpr double kMissing = -std::numeric_limits<double>::infinity();
 
-u128 neighbours(u128 v) {
-    return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
-}
-
 // Groups of exactly two and exactly three same-coloured puyos in the connection region.
 void count_small_groups(const BitField& field, unsigned& twos, unsigned& threes) {
     const BitPlanes& p = field.bit_planes();
@@ -98,16 +94,11 @@ constexpr std::array<TemplatePairs, 2> kTemplates = {
     template_pairs({{"AABC", "ABC.", ".BC.", ".BC."}}),  // stairs: each colour's fall completes the next
 };
 
-unsigned code_at(const BitPlanes& p, unsigned bit) {
-    return static_cast<unsigned>(((p.p0 >> bit) & 1) | (((p.p1 >> bit) & 1) << 1) | (((p.p2 >> bit) & 1) << 2));
-}
-
 // Template pairs satisfied minus pairs broken, over the pairs whose cells both hold a colour.
 int template_score(const BitField& field, const TemplatePairs& t) {
-    const BitPlanes& p = field.bit_planes();
     int score = 0;
     for (std::size_t i = 0; i < t.count; ++i) {
-        const unsigned a = code_at(p, t.pairs[i].a), b = code_at(p, t.pairs[i].b);
+        const unsigned a = field.code_at_bit(t.pairs[i].a), b = field.code_at_bit(t.pairs[i].b);
         if (a < 4 || b < 4) continue;  // colours have the colour plane's bit
         score += (t.pairs[i].same == (a == b)) ? 1 : -1;
     }

@@ -21,10 +21,6 @@ bool is_settled_without_inner_walls(const BitField& field) {
     return dropped == field;
 }
 
-u128 neighbours(u128 v) {
-    return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
-}
-
 // Whether the cells of `cells` connected to `seed` number four or more.
 bool group_of_four(u128 seed, u128 cells) {
     u128 group = seed & cells;
@@ -48,9 +44,7 @@ Landing landing_cells(const BitField& field, std::uint64_t x, unsigned max_added
     // A puyo dropped takes the lowest empty cell of the column, so k of them take its k lowest
     // empty cells, whatever their colour. Read from the column's lane of the occupancy; a full
     // column (no empty cell, the top wall included) takes none.
-    const BitPlanes& p = field.bit_planes();
-    const u128 occupied = p.p0 | p.p1 | p.p2;
-    std::uint64_t empty = ~static_cast<std::uint64_t>(occupied >> (bit_layout::kLaneBits * x)) & bit_layout::kLaneAll;
+    std::uint64_t empty = ~static_cast<std::uint64_t>(field.occupancy() >> (bit_layout::kLaneBits * x)) & bit_layout::kLaneAll;
     Landing landing;
     for (; landing.count < max_added && empty != 0; ++landing.count, empty &= empty - 1) {
         const auto bit = static_cast<std::uint64_t>(__builtin_ctzll(empty));
@@ -180,8 +174,7 @@ void expand(const BitField& field, GamePair pair, Children& out) {
     const MoveMask mask = legal_move_mask(field);
     std::array<std::uint64_t, kFieldWidth> height{};
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) height[x] = field.get_height(x);
-    const BitPlanes& p = field.bit_planes();
-    const u128 occupied = p.p0 | p.p1 | p.p2;
+    const u128 occupied = field.occupancy();
     for (MoveMask rest = mask; rest != 0; rest &= rest - 1) {
         const auto move = static_cast<std::size_t>(__builtin_ctz(rest));
         Child& child = out.items[out.count++];

@@ -37,6 +37,11 @@ inline u128 cells_of_color(const BitPlanes& p, BitPuyoType color) {
     return ((code & 1) != 0 ? p.p0 : ~p.p0) & ((code & 2) != 0 ? p.p1 : ~p.p1) & p.p2 & bit_layout::kConnectionRegion;
 }
 
+// `v` and the cells beside it: above and below in its lane, and in the lanes left and right.
+inline u128 neighbours(u128 v) {
+    return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
+}
+
 struct PotentialChain {
     BitField field;        // after the added puyos and the whole chain
     std::uint32_t chain = 0;
