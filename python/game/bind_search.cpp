@@ -232,7 +232,7 @@ nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb:
                     double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn, nb::handle end_turn,
                     nb::handle max_added, unsigned queues, unsigned threads, double discount, nb::handle weights,
                     bool legacy, bool fixed_queues, std::uint32_t incoming_ojama, unsigned incoming_level,
-                    std::uint32_t target_points, std::uint32_t max_ojama_per_fall) {
+                    std::uint32_t target_points, std::uint32_t max_ojama_per_fall, bool in_match) {
     if (!(time_budget_ms >= 0)) raise_value_error("time_budget_ms must be a number >= 0, not " + std::to_string(time_budget_ms));
     velmo::BeamConfig config;
     config.width = width;
@@ -253,6 +253,7 @@ nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb:
     config.incoming_level = incoming_level;
     config.target_points = target_points;
     config.max_ojama_per_fall = max_ojama_per_fall;
+    config.match = in_match;
     const velmo::Game position = game;  // searched without the lock, so on a copy of our own
     velmo::BeamStats stats;
     const int move = search_interruptibly(position, config, legacy, stats);
@@ -325,16 +326,17 @@ void bind_search(nb::module_& m) {
           "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a, "queues"_a, "threads"_a,
           "discount"_a, "weights"_a.none(), "legacy"_a, "fixed_queues"_a, "incoming_ojama"_a = 0u,
           "incoming_level"_a = 0u, "target_points"_a = velmo::Rules{}.target_points,
-          "max_ojama_per_fall"_a = velmo::Rules{}.max_ojama_per_fall,
+          "max_ojama_per_fall"_a = velmo::Rules{}.max_ojama_per_fall, "in_match"_a = false,
           nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "
                   "time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, "
                   "max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, "
                   "legacy: bool, fixed_queues: bool, incoming_ojama: int = 0, incoming_level: int = 0, "
-                  "target_points: int = ..., max_ojama_per_fall: int = ...) -> tuple[int, int, int]"),
+                  "target_points: int = ..., max_ojama_per_fall: int = ..., in_match: bool = False) -> tuple[int, int, int]"),
           "The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; "
           "runs without the interpreter lock and stops early on Ctrl-C. In a match, ``incoming_ojama`` fall after "
           "the placement ``incoming_level`` placements from now (0: this one), less what chains fired before then "
-          "offset at ``target_points`` each, at most ``max_ojama_per_fall`` at once.");
+          "offset at ``target_points`` each, at most ``max_ojama_per_fall`` at once; ``in_match`` weighs the spawn "
+          "column's costs by the ``match_spawn`` weight.");
     m.def("beam_defaults", &beam_defaults, nb::sig("def beam_defaults() -> dict[str, Any]"),
           "The beam player's default options and evaluation weights.");
     m.def("evaluate_features", &features_of, "field"_a, "max_added"_a, "weights"_a.none(),

@@ -282,12 +282,16 @@ using RootValues = std::array<double, kNumMoves>;
 class Search {
 public:
     Search(const Game& game, const BeamConfig& config)
-        : game_(game), config_(config), started_(Clock::now()), width_(std::max(1u, config.width)),
+        : game_(game), config_(config), weights_(config.weights), started_(Clock::now()), width_(std::max(1u, config.width)),
           max_added_(std::clamp(config.max_added, 1u, kMaxAddedPuyos)), turn_(game.turn()) {
         depth_ = std::max(1u, config.depth);
         if (config.end_turn > turn_ && config.end_turn - turn_ < depth_) depth_ = static_cast<unsigned>(config.end_turn - turn_);
         queues_ = std::max(1u, config.queues);
         queue_budget_ = config.node_budget == 0 ? 0 : std::max<std::uint64_t>(1, config.node_budget / queues_);
+        if (config.match) {
+            weights_.spawn *= weights_.match_spawn;
+            weights_.spawn_side *= weights_.match_spawn;
+        }
     }
 
     int choose(BeamStats* stats) {
@@ -386,7 +390,7 @@ private:
         for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
         // When the game ends within the horizon, only the chains fired count, whenever they are fired.
         const bool any = any_chain_fires(level) || game_ends_within_horizon();
-        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score, config_.weights);
+        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score, weights_);
         return score >= threshold ? value + kFiredBonus : value;
     }
 
@@ -394,7 +398,7 @@ private:
     // horizon (by `leaf_chain` of its score, discounted one level more): a future whose pairs
     // missed the trigger within the horizon says little against building on.
     double held_chain_value(const Node& leaf, unsigned levels) const {
-        const EvalWeights& w = config_.weights;
+        const EvalWeights& w = weights_;
         if (w.leaf_chain <= 0 || leaf.chain_score < worth_firing(leaf.field, config_.fire_score, w)) return kMissing;
         const unsigned sampled = levels > game_.visible() ? levels - game_.visible() : 0;
         double value = w.leaf_chain * static_cast<double>(leaf.chain_score);
@@ -404,7 +408,7 @@ private:
 
     // The cost a move pays on top of its child's evaluation: a split pair, puyos of a small chain.
     double move_cost(const BitField& parent, const Child& child) const {
-        const EvalWeights& w = config_.weights;
+        const EvalWeights& w = weights_;
         double cost = 0;
         const Hand hand = kAllHands[child.move];
         if (hand.rotation == Rotation::Left || hand.rotation == Rotation::Right) {
@@ -443,7 +447,7 @@ private:
             BitField after = child.field;
             std::uint32_t incoming = config_.incoming_ojama;
             if (!receive_ojama(after, incoming, child.score, 0)) continue;
-            const Evaluation e = evaluation_of(after, max_added_, config_.weights);
+            const Evaluation e = evaluation_of(after, max_added_, weights_);
             roots.push_back(Node{after, e.value - move_cost(field, child), field_hash(after), child.move, incoming, e.chain_score});
         }
         return children.count;
@@ -500,7 +504,7 @@ private:
                 std::uint32_t incoming = node.incoming;
                 if (!receive_ojama(after, incoming, child.score, level)) continue;
                 const std::uint64_t hash = field_hash(after);
-                const Evaluation e = memo.value(hash, [&] { return evaluation_of(after, max_added_, config_.weights); });
+                const Evaluation e = memo.value(hash, [&] { return evaluation_of(after, max_added_, weights_); });
                 next.push_back(Node{after, e.value - move_cost(node.field, child), hash, node.root, incoming, e.chain_score});
             }
         }
@@ -568,6 +572,7 @@ private:
 
     const Game& game_;
     const BeamConfig& config_;
+    EvalWeights weights_;  // the configuration's, with the match's spawn costs in a match
     Clock::time_point started_;
     unsigned width_;
     unsigned max_added_;

@@ -64,6 +64,9 @@ struct EvalWeights {
     // share at 100,000 by 1 to 10 points on each of three sets of 100 seeds).
     double spawn = 5000;
     double spawn_side = 2500;
+    // Those two costs' multiple in a match, where ojama lands on the stack: at the one-player
+    // costs the player lost more matches to small early attacks.
+    double match_spawn = 2;
     // Puyos from which the score worth firing falls, linearly, to any chain at `full`.
     double crowded = static_cast<double>(kCrowdedPuyos), full = static_cast<double>(kFullPuyos);
     // Heights of the spawn column and of the column right of it from which any chain is worth
@@ -100,6 +103,7 @@ inline constexpr EvalWeightField kEvalWeightFields[] = {
     {"leaf_chain", &EvalWeights::leaf_chain},
     {"spawn", &EvalWeights::spawn},
     {"spawn_side", &EvalWeights::spawn_side},
+    {"match_spawn", &EvalWeights::match_spawn},
     {"crowded", &EvalWeights::crowded},
     {"full", &EvalWeights::full},
     {"fire_height", &EvalWeights::fire_height},
@@ -135,6 +139,7 @@ struct BeamConfig {
     // level `incoming_level` (0: the current pair's), less what the chains fired before then
     // offset, at most `max_ojama_per_fall` at once (the rest after the next placements), the
     // remainder past whole rows where it hurts most. The search sees the fields it leaves.
+    bool match = false;  // the player is one of a match's (its evaluation weighs the spawn costs by `match_spawn`)
     std::uint32_t incoming_ojama = 0;
     unsigned incoming_level = 0;
     std::uint32_t target_points = Rules{}.target_points;
