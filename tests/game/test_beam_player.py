@@ -202,6 +202,24 @@ def test_the_search_sees_the_ojama_fall_on_the_fields_it_reaches(depth, incoming
     assert (children.scores[children.moves.index(move)] > 0) == bool(incoming)
 
 
+# Every column 11 high but the spawn column, 8, in colours no two neighbours share: the pair fits
+# on the spawn column, which a match's spawn costs forbid.
+NARROW = ["".join("RGBY"[(x + 2 * y) % 4] if y <= (8 if x == 2 else 11) else "_" for x in range(6))
+          for y in range(11, 0, -1)]
+
+
+@pytest.mark.parametrize("pair", [P(4, 6), P(7, 5)])
+@pytest.mark.parametrize("in_match", [False, True])
+def test_a_match_weighs_the_spawn_column_by_match_spawn(pair, in_match):
+    field = velmo.Field.from_str_array(NARROW)
+    game = velmo_game.Game(field=field, sequence=[pair, P(5, 5), P(6, 6)], visible=2)
+    weights = {"spawn": 1, "spawn_side": 1, "match_spawn": 1e6}
+    move = velmo_game._native.beam_search_move(game, 8, 2, 0, 0, 0.0, 90000, None, None, 2, 1, 1, 0.97, weights,
+                                               False, False, in_match=in_match)[0]
+    children = expand(field, pair)
+    assert children.fields[children.moves.index(move)].get_height(2) == (8 if in_match else 10)
+
+
 # The spawn column seven high over a pair of G: the next pair, G G, pops them (40 points, no offset).
 TOWER = ["__Y___", "__B___", "__Y___", "__B___", "__Y___", "__B___", "GGY___"]
 
