@@ -135,11 +135,11 @@ struct BeamConfig {
     unsigned threads = 1;                        // the futures are shared among this many threads
     double discount = 0.97;                      // per sampled level, on a chain fired that deep
     EvalWeights weights{};
+    bool match = false;  // the player is one of a match's (its evaluation weighs the spawn costs by `match_spawn`)
     // Ojama on its way to the player, in a match: `incoming_ojama` fall after the placement of
     // level `incoming_level` (0: the current pair's), less what the chains fired before then
     // offset, at most `max_ojama_per_fall` at once (the rest after the next placements), the
     // remainder past whole rows where it hurts most. The search sees the fields it leaves.
-    bool match = false;  // the player is one of a match's (its evaluation weighs the spawn costs by `match_spawn`)
     std::uint32_t incoming_ojama = 0;
     unsigned incoming_level = 0;
     std::uint32_t target_points = Rules{}.target_points;
