@@ -51,23 +51,28 @@ struct Template {
     std::array<const char*, 4> rows;
 };
 
-// A template read once, at compile time: its cells' bits and the pairs of cells it judges (equal
-// letters anywhere, different letters only side by side), since the evaluation scores every leaf.
+// A template read once, at compile time: the pairs of cells it judges (equal letters anywhere,
+// different letters only side by side), by their place in the corner the templates cover.
 struct TemplatePairs {
     struct Pair {
-        unsigned a, b;  // cell bits
+        unsigned a, b;  // corner cells, as corner_cell numbers them
         bool same;      // the template wants one colour
     };
     std::array<Pair, 64> pairs{};
     std::size_t count = 0;
 };
 
+// The templates cover the 4 x 4 cells at the bottom left; cell (x, row), both from 1, is
+// number (x - 1) * 4 + row - 1.
+constexpr unsigned kCornerSize = 4;
+constexpr unsigned corner_cell(unsigned x, unsigned row) { return (x - 1) * kCornerSize + row - 1; }
+
 constexpr TemplatePairs template_pairs(const Template& t) {
     struct Cell {
         unsigned x, row;
         char letter;
     };
-    std::array<Cell, 16> cells{};
+    std::array<Cell, kCornerSize * kCornerSize> cells{};
     std::size_t n = 0;
     for (unsigned row = 0; row < t.rows.size(); ++row) {
         for (unsigned x = 0; t.rows[row][x] != '\0'; ++x) {
@@ -81,9 +86,7 @@ constexpr TemplatePairs template_pairs(const Template& t) {
             const unsigned dx = cells[i].x > cells[j].x ? cells[i].x - cells[j].x : cells[j].x - cells[i].x;
             const unsigned dy = cells[i].row > cells[j].row ? cells[i].row - cells[j].row : cells[j].row - cells[i].row;
             if (!same && dx + dy != 1) continue;  // only neighbours must differ
-            // Row r from the bottom is y = 15 - r, so its bit in the column's lane is r.
-            out.pairs[out.count++] = {cells[i].x * bit_layout::kLaneBits + cells[i].row,
-                                      cells[j].x * bit_layout::kLaneBits + cells[j].row, same};
+            out.pairs[out.count++] = {corner_cell(cells[i].x, cells[i].row), corner_cell(cells[j].x, cells[j].row), same};
         }
     }
     return out;
@@ -94,11 +97,43 @@ constexpr std::array<TemplatePairs, 2> kTemplates = {
     template_pairs({{"AABC", "ABC.", ".BC.", ".BC."}}),  // stairs: each colour's fall completes the next
 };
 
+constexpr bool within_corner(const TemplatePairs& t) {
+    for (std::size_t i = 0; i < t.count; ++i) {
+        if (t.pairs[i].a >= kCornerSize * kCornerSize || t.pairs[i].b >= kCornerSize * kCornerSize) return false;
+    }
+    return true;
+}
+static_assert(within_corner(kTemplates[0]) && within_corner(kTemplates[1]), "the templates fit the 4 x 4 corner");
+
+// The corner's cells, one 16-bit word per plane (bit corner_cell(x, row)), read once per field
+// rather than cell by cell for each template pair: every leaf is scored against the templates.
+struct Corner {
+    std::array<unsigned, 3> planes;
+};
+
+Corner corner_of(const BitField& field) {
+    static_assert(kCornerSize == 4, "a column's four cells are one nibble of the corner");
+    const auto gather = [](u128 plane) {
+        unsigned word = 0;
+        for (unsigned x = 1; x <= kCornerSize; ++x) {
+            // Row r from the bottom is the bit r of the column's lane.
+            word |= static_cast<unsigned>((plane >> (x * bit_layout::kLaneBits + 1)) & 0xF) << corner_cell(x, 1);
+        }
+        return word;
+    };
+    const BitPlanes& p = field.bit_planes();
+    return Corner{{gather(p.p0), gather(p.p1), gather(p.p2)}};
+}
+
+unsigned corner_code(const Corner& c, unsigned cell) {
+    return ((c.planes[0] >> cell) & 1) | (((c.planes[1] >> cell) & 1) << 1) | (((c.planes[2] >> cell) & 1) << 2);
+}
+
 // Template pairs satisfied minus pairs broken, over the pairs whose cells both hold a colour.
-int template_score(const BitField& field, const TemplatePairs& t) {
+int template_score(const Corner& corner, const TemplatePairs& t) {
     int score = 0;
     for (std::size_t i = 0; i < t.count; ++i) {
-        const unsigned a = field.code_at_bit(t.pairs[i].a), b = field.code_at_bit(t.pairs[i].b);
+        const unsigned a = corner_code(corner, t.pairs[i].a), b = corner_code(corner, t.pairs[i].b);
         if (a < 4 || b < 4) continue;  // colours have the colour plane's bit
         score += (t.pairs[i].same == (a == b)) ? 1 : -1;
     }
@@ -149,7 +184,8 @@ EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const 
         count_small_groups(field, f.link2, f.link3);
     }
     f.template_match = std::numeric_limits<int>::min();
-    for (const TemplatePairs& t : kTemplates) f.template_match = std::max(f.template_match, template_score(field, t));
+    const Corner corner = corner_of(field);
+    for (const TemplatePairs& t : kTemplates) f.template_match = std::max(f.template_match, template_score(corner, t));
 
     double mean = 0;
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) mean += static_cast<double>(height[x]);
