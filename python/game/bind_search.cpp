@@ -185,6 +185,7 @@ nb::dict beam_defaults() {
     out["fire_score"] = config.fire_score;
     out["max_added"] = config.max_added;
     out["queues"] = config.queues;
+    out["match_queues"] = config.match_queues;
     out["discount"] = config.discount;
     out["fixed_queues"] = config.fixed_queues;
     out["weights"] = weights_to_python(config.weights);

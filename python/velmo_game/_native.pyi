@@ -760,7 +760,7 @@ def evaluate_features(field: velmo.Field, max_added: int, weights: dict[str, flo
     The beam player's evaluation of a quiet field, feature by feature, with its value.
     """
 
-BEAM_WIDTH: int = 64
+BEAM_WIDTH: int = 72
 
 BEAM_DEPTH: int = 12
 
@@ -774,7 +774,7 @@ BEAM_FIRE_SCORE: int = 90000
 
 BEAM_MAX_ADDED: int = 3
 
-BEAM_QUEUES: int = 2
+BEAM_QUEUES: int = 3
 
 BEAM_THREADS: int = 1
 

@@ -298,7 +298,7 @@ class BeamSearch:
     fall on the positions it reaches (so it keeps clear of the rows the ojama will fill); under
     the opponent's running chain it plays for the biggest chain that fires before that chain's
     ojama lands; and it fires early against an opponent who has spent its material or is about
-    to top out.
+    to top out. There it searches at most ``defaults()["match_queues"]`` futures.
     """
 
     def __init__(

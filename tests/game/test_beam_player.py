@@ -130,7 +130,8 @@ def test_presets_and_defaults():
     defaults = BeamSearch.defaults()
     assert BeamSearch().width == defaults["width"] and BeamSearch().depth == defaults["depth"]
     strong = BeamSearch.preset("strong", seed=5)
-    assert strong.queues > BeamSearch().queues and strong.seed == 5
+    default = BeamSearch()
+    assert strong.width * strong.queues > default.width * default.queues and strong.seed == 5
     assert moves_of(BeamSearch.preset("legacy", width=8, depth=2), moves=4)
     with pytest.raises(ValueError, match="unknown preset"):
         BeamSearch.preset("perfect")
@@ -238,6 +239,16 @@ def test_fires_what_it_has_before_an_attack_buries_it(tall):
     move = BeamSearch(8, 2).choose_match(match, 0)
     children = expand(me.field, me.current_pair)
     assert (children.scores[children.moves.index(move)] > 0) == tall
+
+
+def test_a_match_searches_at_most_match_queues_futures():
+    cap = BeamSearch.defaults()["match_queues"]
+    match = velmo_game.Match(5)
+    more, capped = BeamSearch(8, 6, queues=cap + 1, seed=1), BeamSearch(8, 6, queues=cap, seed=1)
+    assert more.choose_match(match, 0) == capped.choose_match(match, 0) and more.last_nodes == capped.last_nodes
+    more.choose(velmo_game.Game(5))
+    capped.choose(velmo_game.Game(5))
+    assert more.last_nodes > capped.last_nodes  # one player, every future is searched
 
 
 @pytest.mark.parametrize("seat", [0, 1])
