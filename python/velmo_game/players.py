@@ -358,8 +358,8 @@ class BeamSearch:
     def _search(self, game: Game, seed: int, last_turn: int | None, end_turn: int | None, incoming: int = 0,
                 incoming_level: int = 0, match: Match | None = None) -> int:
         move: int
-        rules: dict[str, Any] = {} if match is None else {"target_points": _target_points(match),
-                                          "max_ojama_per_fall": match.rules.max_ojama_per_fall, "in_match": True}
+        rules: dict[str, Any] = {} if match is None else {
+            "target_points": _target_points(match), "max_ojama_per_fall": match.rules.max_ojama_per_fall, "in_match": True}
         move, self.last_nodes, self.last_depth = _native.beam_search_move(
             game, self.width, self.depth, seed, self.node_budget, self.time_budget_ms, self.fire_score,
             last_turn, end_turn, self.max_added, self.queues, self.threads, self.discount, self.weights, self.legacy,

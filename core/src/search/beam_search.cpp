@@ -323,12 +323,12 @@ public:
         depth_ = std::max(1u, config.depth);
         if (config.end_turn > turn_ && config.end_turn - turn_ < depth_) depth_ = static_cast<unsigned>(config.end_turn - turn_);
         queues_ = std::max(1u, config.queues);
-        if (config.match) queues_ = std::min(queues_, std::max(1u, config.match_queues));
-        queue_budget_ = config.node_budget == 0 ? 0 : std::max<std::uint64_t>(1, config.node_budget / queues_);
         if (config.match) {
+            queues_ = std::min(queues_, std::max(1u, config.match_queues));
             weights_.spawn *= weights_.match_spawn;
             weights_.spawn_side *= weights_.match_spawn;
         }
+        queue_budget_ = config.node_budget == 0 ? 0 : std::max<std::uint64_t>(1, config.node_budget / queues_);
     }
 
     int choose(BeamStats* stats) {
