@@ -21,11 +21,19 @@ constexpr double kFiredBonus = 1e7;
 constexpr double kEndedLeafCost = 1e6;
 constexpr double kMissing = -std::numeric_limits<double>::infinity();
 
-// Groups of exactly two and exactly three same-coloured puyos in the connection region.
+// Groups of exactly two and exactly three same-coloured puyos in the connection region. Counted
+// from the group-size masks where a colour has no group of four (every settled field the search
+// evaluates), grown one group at a time where it has.
 void count_small_groups(const BitField& field, unsigned& twos, unsigned& threes) {
     const BitPlanes& p = field.bit_planes();
     for (const BitPuyoType color : kGameColors) {
         u128 rest = cells_of_color(p, color);
+        const GroupSizes sizes = group_sizes(rest);
+        if (sizes.below_four) {
+            twos += popcount128(sizes.pair) / 2;
+            threes += popcount128(sizes.triple) / 3;
+            continue;
+        }
         while (rest != 0) {
             u128 group = rest & (~rest + 1);  // the lowest cell
             for (;;) {

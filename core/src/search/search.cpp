@@ -3,15 +3,6 @@
 namespace velmo {
 namespace {
 
-// Whether one more round of vanishing would empty anything: a field like that fires whatever
-// is dropped on it, so its trials cannot be judged by the group of the added puyos alone.
-bool has_pending_group(const BitField& field) {
-    BitField trial = field;
-    BitField before = trial;
-    trial.vanish(nullptr);
-    return !(trial == before);
-}
-
 bool is_settled_without_inner_walls(const BitField& field) {
     const BitPlanes& p = field.bit_planes();
     const u128 inner_walls = p.p1 & ~(p.p0 | p.p2) & bit_layout::kCountedArea;
@@ -21,31 +12,21 @@ bool is_settled_without_inner_walls(const BitField& field) {
     return dropped == field;
 }
 
-// Whether `v` has four or more set bits: three lowest bits cleared leave some. Cheaper than a
-// count without the popcount instruction, and the potential-chain search asks it of every trial.
-constexpr bool has_four_bits(u128 v) {
+// Whether `v` has at least two, or three, set bits: the lowest ones cleared leave some. Cheaper
+// than a count without the popcount instruction, and every trial asks it.
+constexpr bool has_two_bits(u128 v) { return (v & (v - 1)) != 0; }
+constexpr bool has_three_bits(u128 v) {
     v &= v - 1;
-    v &= v - 1;
-    v &= v - 1;
-    return v != 0;
-}
-
-// Grows `group` through `cells` until it has four cells (true) or holds every cell of `cells`
-// connected to it (false). Either way it stays inside the group it grows towards, so the next
-// added puyo's trial can go on from it.
-bool grows_to_four(u128& group, u128 cells) {
-    for (;;) {
-        if (has_four_bits(group)) return true;
-        const u128 next = cells & neighbours(group);
-        if (next == group) return false;
-        group = next;
-    }
+    return (v & (v - 1)) != 0;
 }
 
 // Where puyos dropped one after another into column x land: the cells of the first `count`
-// (fewer when the column fills up).
+// (fewer when the column fills up), and for each k the cells beside the first k of them that are
+// in the connection region, and how many of those k are in it.
 struct Landing {
     std::array<Position, kMaxAddedPuyos> cells{};
+    std::array<u128, kMaxAddedPuyos> around{};
+    std::array<std::uint8_t, kMaxAddedPuyos> connecting{};
     unsigned count = 0;
 };
 
@@ -55,30 +36,50 @@ Landing landing_cells(const BitField& field, std::uint64_t x, unsigned max_added
     // column (no empty cell, the top wall included) takes none.
     std::uint64_t empty = ~static_cast<std::uint64_t>(field.occupancy() >> (bit_layout::kLaneBits * x)) & bit_layout::kLaneAll;
     Landing landing;
+    u128 strip = 0;
+    unsigned connecting = 0;
     for (; landing.count < max_added && empty != 0; ++landing.count, empty &= empty - 1) {
         const auto bit = static_cast<std::uint64_t>(__builtin_ctzll(empty));
-        landing.cells[landing.count] = Position{x, bit_layout::kLaneBits - 1 - bit};
+        const Position at{x, bit_layout::kLaneBits - 1 - bit};
+        const u128 cell = (u128{1} << bit_layout::cell_bit(at.x, at.y)) & bit_layout::kConnectionRegion;
+        strip |= cell;
+        connecting += cell != 0 ? 1 : 0;
+        landing.cells[landing.count] = at;
+        landing.around[landing.count] = neighbours(strip) & ~strip;
+        landing.connecting[landing.count] = static_cast<std::uint8_t>(connecting);
     }
     return landing;
 }
 
+// Whether the first k landing cells, filled with one colour, join a group of four or more, on a
+// field whose groups of that colour are `sizes`. The cells beside the strip that belong to one
+// group are all beside one puyo of it only when that group is a path of three, so below four
+// counting the cells beside it (pairs twice) is counting distinct groups.
+bool reaches_four(const Landing& landing, unsigned k, const GroupSizes& sizes, u128 color_cells) {
+    const unsigned own = landing.connecting[k - 1];
+    const u128 beside = landing.around[k - 1] & color_cells;
+    switch (own) {
+        case 0: return false;
+        case 1: {
+            if ((beside & sizes.triple) != 0) return true;
+            const u128 pairs = beside & sizes.pair, lones = beside & sizes.lone;
+            return (pairs != 0 && (lones != 0 || has_two_bits(pairs))) || has_three_bits(lones);
+        }
+        case 2: return (beside & (sizes.pair | sizes.triple)) != 0 || has_two_bits(beside);
+        case 3: return beside != 0;
+        default: return true;
+    }
+}
+
 // Tries one column and colour; true with `result` filled when some k <= max_added fires.
-// `field_cells`: the field's cells of `color` in the connection region.
+// `color_cells`: the field's cells of `color` in the connection region; `sizes`: their groups,
+// or null where the field is not settled or has a pending group, and every trial runs its chain.
 bool try_column(const BitField& field, const Landing& landing, std::uint64_t x, BitPuyoType color, unsigned max_added,
-                bool exact_only, u128 field_cells, PotentialChain& result) {
-    u128 added_cells = 0;
-    u128 group = 0;  // the added puyos' group so far: each added puyo only grows it
+                const GroupSizes* sizes, u128 color_cells, PotentialChain& result) {
     for (unsigned k = 1; k <= max_added; ++k) {
         if (k > landing.count) return false;  // the column is full
-        const Position at = landing.cells[k - 1];
-        const u128 cell = u128{1} << bit_layout::cell_bit(at.x, at.y);
-        added_cells |= cell;
         // On a settled field without a pending group, only the added puyos' group can vanish.
-        if (!exact_only) {
-            const u128 cells = field_cells | (added_cells & bit_layout::kConnectionRegion);
-            group |= cell & cells;
-            if (!grows_to_four(group, cells)) continue;
-        }
+        if (sizes != nullptr && !reaches_four(landing, k, *sizes, color_cells)) continue;
         BitField after = field;
         for (unsigned i = 0; i < k; ++i) after.set(landing.cells[i].x, landing.cells[i].y, color);
         const ChainResult chain = after.run_chain();
@@ -98,20 +99,30 @@ template <class Visit>
 void for_each_potential_chain(const BitField& field, unsigned max_added, Visit&& visit) {
     if (max_added < 1) max_added = 1;
     if (max_added > kMaxAddedPuyos) max_added = kMaxAddedPuyos;
-    const bool exact_only = !is_settled_without_inner_walls(field) || has_pending_group(field);
+    // A field that is not settled, or holds a group of four (one more round of vanishing would
+    // empty it), fires whatever is dropped on it: its trials cannot be judged by the group of the
+    // added puyos alone, and each runs its chain.
+    const bool settled = is_settled_without_inner_walls(field);
+    bool exact_only = !settled;
     std::array<BitPuyoType, 4> present{};
     std::array<u128, 4> present_cells{};
+    std::array<GroupSizes, 4> present_sizes{};
     std::size_t num_present = 0;
     for (const BitPuyoType color : kGameColors) {
         if (!field.has_type(color)) continue;
         present_cells[num_present] = cells_of_color(field.bit_planes(), color);
+        if (settled) {
+            present_sizes[num_present] = group_sizes(present_cells[num_present]);
+            exact_only = exact_only || !present_sizes[num_present].below_four;
+        }
         present[num_present++] = color;
     }
     PotentialChain result;
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
         const Landing landing = landing_cells(field, x, max_added);
         for (std::size_t c = 0; c < num_present; ++c) {
-            if (try_column(field, landing, x, present[c], max_added, exact_only, present_cells[c], result)) visit(result);
+            const GroupSizes* sizes = exact_only ? nullptr : &present_sizes[c];
+            if (try_column(field, landing, x, present[c], max_added, sizes, present_cells[c], result)) visit(result);
         }
     }
 }

@@ -42,6 +42,37 @@ inline u128 neighbours(u128 v) {
     return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
 }
 
+// The cells of one colour by the size of the group they belong to. Where no group has four cells
+// (`below_four`), every group is a lone cell, a pair or a path of three, and a path of three is its
+// middle cell (the only one with two neighbours of its colour) and the cells beside it; so the
+// sizes are a few masks, with no flood fill. A group of four or more has a cell with three
+// neighbours or two middle cells side by side, which is how `below_four` is told; the three
+// masks mean nothing where it is false.
+struct GroupSizes {
+    u128 lone = 0;
+    u128 pair = 0;
+    u128 triple = 0;
+    bool below_four = true;
+};
+
+inline GroupSizes group_sizes(u128 cells) {
+    const u128 up = cells & ((cells >> 1) & bit_layout::kLaneNotTopBit);
+    const u128 down = cells & ((cells << 1) & bit_layout::kLaneNotBottomBit);
+    const u128 left = cells & (cells << 16);
+    const u128 right = cells & (cells >> 16);
+    const u128 vertical = up | down, horizontal = left | right;
+    const u128 middles = (up & down) | (left & right) | (vertical & horizontal);
+    const u128 branches = (up & down & horizontal) | (left & right & vertical);
+    const u128 middle_pairs = middles & (((middles >> 1) & bit_layout::kLaneNotTopBit) | ((middles << 1) & bit_layout::kLaneNotBottomBit) |
+                                         (middles << 16) | (middles >> 16));
+    GroupSizes sizes;
+    sizes.triple = cells & neighbours(middles);
+    sizes.pair = (vertical | horizontal) & ~sizes.triple;
+    sizes.lone = cells & ~(vertical | horizontal);
+    sizes.below_four = (branches | middle_pairs) == 0;
+    return sizes;
+}
+
 struct PotentialChain {
     BitField field;        // after the added puyos and the whole chain
     std::uint32_t chain = 0;
