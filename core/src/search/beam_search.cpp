@@ -59,64 +59,61 @@ struct Template {
     std::array<const char*, 4> rows;
 };
 
-// A template read once, at compile time: the pairs of cells it judges (equal letters anywhere,
-// different letters only side by side), by their place in the corner the templates cover.
-struct TemplatePairs {
-    struct Pair {
-        unsigned a, b;  // corner cells, as corner_cell numbers them
-        bool same;      // the template wants one colour
-    };
-    std::array<Pair, 64> pairs{};
-    std::size_t count = 0;
-};
-
-// The templates cover the 4 x 4 cells at the bottom left; cell (x, row), both from 1, is
-// number (x - 1) * 4 + row - 1.
+// The templates cover the 4 x 4 cells at the bottom left; cell (x, row), both from 1, is bit
+// (x - 1) * 4 + row - 1 of a 16-bit corner word, so a cell's upper neighbour is the next bit and its
+// right neighbour the bit four above.
 constexpr unsigned kCornerSize = 4;
 constexpr unsigned corner_cell(unsigned x, unsigned row) { return (x - 1) * kCornerSize + row - 1; }
 
-constexpr TemplatePairs template_pairs(const Template& t) {
-    struct Cell {
-        unsigned x, row;
-        char letter;
-    };
-    std::array<Cell, kCornerSize * kCornerSize> cells{};
-    std::size_t n = 0;
+// A template read once, at compile time, as masks of the corner: the cells of each letter (every
+// two of them want one colour), and the cells whose upper or right neighbour holds another letter
+// (those two want different colours). Scoring a field is then a count per colour, not a walk over
+// the template's pairs of cells.
+struct TemplateMasks {
+    std::array<unsigned, 4> letters{};
+    std::size_t num_letters = 0;
+    unsigned differs_above = 0;
+    unsigned differs_right = 0;
+};
+
+constexpr TemplateMasks template_masks(const Template& t) {
+    std::array<char, kCornerSize * kCornerSize> letter_at{};
+    TemplateMasks out;
+    std::array<char, 4> seen{};
     for (unsigned row = 0; row < t.rows.size(); ++row) {
         for (unsigned x = 0; t.rows[row][x] != '\0'; ++x) {
-            if (t.rows[row][x] != '.') cells[n++] = Cell{x + 1, row + 1, t.rows[row][x]};
+            const char letter = t.rows[row][x];
+            if (letter == '.') continue;
+            const unsigned cell = corner_cell(x + 1, row + 1);
+            letter_at[cell] = letter;
+            std::size_t i = 0;
+            while (i < out.num_letters && seen[i] != letter) ++i;
+            if (i == out.num_letters) seen[out.num_letters++] = letter;
+            out.letters[i] |= 1u << cell;
         }
     }
-    TemplatePairs out;
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = i + 1; j < n; ++j) {
-            const bool same = cells[i].letter == cells[j].letter;
-            const unsigned dx = cells[i].x > cells[j].x ? cells[i].x - cells[j].x : cells[j].x - cells[i].x;
-            const unsigned dy = cells[i].row > cells[j].row ? cells[i].row - cells[j].row : cells[j].row - cells[i].row;
-            if (!same && dx + dy != 1) continue;  // only neighbours must differ
-            out.pairs[out.count++] = {corner_cell(cells[i].x, cells[i].row), corner_cell(cells[j].x, cells[j].row), same};
+    for (unsigned cell = 0; cell < kCornerSize * kCornerSize; ++cell) {
+        if (letter_at[cell] == '\0') continue;
+        const bool has_above = cell % kCornerSize != kCornerSize - 1;
+        if (has_above && letter_at[cell + 1] != '\0' && letter_at[cell + 1] != letter_at[cell]) out.differs_above |= 1u << cell;
+        const bool has_right = cell + kCornerSize < kCornerSize * kCornerSize;
+        if (has_right && letter_at[cell + kCornerSize] != '\0' && letter_at[cell + kCornerSize] != letter_at[cell]) {
+            out.differs_right |= 1u << cell;
         }
     }
     return out;
 }
 
-constexpr std::array<TemplatePairs, 2> kTemplates = {
-    template_pairs({{"ABB", "AAB", "B..", ""}}),          // a GTR-style base: the A group's fall joins the B
-    template_pairs({{"AABC", "ABC.", ".BC.", ".BC."}}),  // stairs: each colour's fall completes the next
+constexpr std::array<TemplateMasks, 2> kTemplates = {
+    template_masks({{"ABB", "AAB", "B..", ""}}),          // a GTR-style base: the A group's fall joins the B
+    template_masks({{"AABC", "ABC.", ".BC.", ".BC."}}),  // stairs: each colour's fall completes the next
 };
 
-constexpr bool within_corner(const TemplatePairs& t) {
-    for (std::size_t i = 0; i < t.count; ++i) {
-        if (t.pairs[i].a >= kCornerSize * kCornerSize || t.pairs[i].b >= kCornerSize * kCornerSize) return false;
-    }
-    return true;
-}
-static_assert(within_corner(kTemplates[0]) && within_corner(kTemplates[1]), "the templates fit the 4 x 4 corner");
-
-// The corner's cells, one 16-bit word per plane (bit corner_cell(x, row)), read once per field
-// rather than cell by cell for each template pair: every leaf is scored against the templates.
+// The corner's cells of each colour, one 16-bit word each, read once per field: every leaf is
+// scored against the templates.
 struct Corner {
-    std::array<unsigned, 3> planes;
+    std::array<unsigned, 4> colors{};
+    unsigned colored = 0;
 };
 
 Corner corner_of(const BitField& field) {
@@ -130,21 +127,32 @@ Corner corner_of(const BitField& field) {
         return word;
     };
     const BitPlanes& p = field.bit_planes();
-    return Corner{{gather(p.p0), gather(p.p1), gather(p.p2)}};
+    const unsigned p0 = gather(p.p0), p1 = gather(p.p1), p2 = gather(p.p2);
+    Corner corner;
+    for (std::size_t i = 0; i < kGameColors.size(); ++i) {
+        const unsigned code = bit_code(kGameColors[i]);
+        corner.colors[i] = p2 & ((code & 1) != 0 ? p0 : ~p0) & ((code & 2) != 0 ? p1 : ~p1) & 0xFFFF;
+        corner.colored |= corner.colors[i];
+    }
+    return corner;
 }
 
-unsigned corner_code(const Corner& c, unsigned cell) {
-    return ((c.planes[0] >> cell) & 1) | (((c.planes[1] >> cell) & 1) << 1) | (((c.planes[2] >> cell) & 1) << 2);
-}
+unsigned pairs_among(unsigned n) { return n * (n - 1) / 2; }
 
 // Template pairs satisfied minus pairs broken, over the pairs whose cells both hold a colour.
-int template_score(const Corner& corner, const TemplatePairs& t) {
+int template_score(const Corner& corner, const TemplateMasks& t) {
     int score = 0;
-    for (std::size_t i = 0; i < t.count; ++i) {
-        const unsigned a = corner_code(corner, t.pairs[i].a), b = corner_code(corner, t.pairs[i].b);
-        if (a < 4 || b < 4) continue;  // colours have the colour plane's bit
-        score += (t.pairs[i].same == (a == b)) ? 1 : -1;
+    for (std::size_t i = 0; i < t.num_letters; ++i) {
+        int same = 0;
+        for (const unsigned color : corner.colors) same += static_cast<int>(pairs_among(popcount64(t.letters[i] & color)));
+        score += 2 * same - static_cast<int>(pairs_among(popcount64(t.letters[i] & corner.colored)));
     }
+    const auto side_by_side = [&](unsigned cells) {
+        return popcount64(cells & (cells >> 1) & t.differs_above) + popcount64(cells & (cells >> kCornerSize) & t.differs_right);
+    };
+    int equal = 0;
+    for (const unsigned color : corner.colors) equal += static_cast<int>(side_by_side(color));
+    score += static_cast<int>(side_by_side(corner.colored)) - 2 * equal;
     return score;
 }
 
@@ -174,8 +182,13 @@ EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const 
     PotentialChains found;
     detect_potential_chains(field, max_added, found);
     const PotentialChain* best = nullptr;
+    double best_value = 0;
     for (std::size_t i = 0; i < found.count; ++i) {
-        if (best == nullptr || chain_value(weights, found.items[i]) > chain_value(weights, *best)) best = &found.items[i];
+        const double value = chain_value(weights, found.items[i]);
+        if (best == nullptr || value > best_value) {
+            best = &found.items[i];
+            best_value = value;
+        }
     }
     if (best != nullptr) {
         f.chain = best->chain;
@@ -193,7 +206,7 @@ EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const 
     }
     f.template_match = std::numeric_limits<int>::min();
     const Corner corner = corner_of(field);
-    for (const TemplatePairs& t : kTemplates) f.template_match = std::max(f.template_match, template_score(corner, t));
+    for (const TemplateMasks& t : kTemplates) f.template_match = std::max(f.template_match, template_score(corner, t));
 
     double mean = 0;
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) mean += static_cast<double>(height[x]);

@@ -20,11 +20,11 @@ constexpr bool has_three_bits(u128 v) {
     return (v & (v - 1)) != 0;
 }
 
-// Where puyos dropped one after another into column x land: the cells of the first `count`
-// (fewer when the column fills up), and for each k the cells beside the first k of them that are
-// in the connection region, and how many of those k are in it.
+// Where puyos dropped one after another into column x land: for each k up to `count` (fewer
+// than asked when the column fills up), the first k cells, the cells beside them that are in the
+// connection region, and how many of those k are in it.
 struct Landing {
-    std::array<Position, kMaxAddedPuyos> cells{};
+    std::array<u128, kMaxAddedPuyos> strip{};
     std::array<u128, kMaxAddedPuyos> around{};
     std::array<std::uint8_t, kMaxAddedPuyos> connecting{};
     unsigned count = 0;
@@ -34,18 +34,21 @@ Landing landing_cells(const BitField& field, std::uint64_t x, unsigned max_added
     // A puyo dropped takes the lowest empty cell of the column, so k of them take its k lowest
     // empty cells, whatever their colour. Read from the column's lane of the occupancy; a full
     // column (no empty cell, the top wall included) takes none.
-    std::uint64_t empty = ~static_cast<std::uint64_t>(field.occupancy() >> (bit_layout::kLaneBits * x)) & bit_layout::kLaneAll;
+    const unsigned lane = static_cast<unsigned>(bit_layout::kLaneBits * x);
+    std::uint64_t empty = ~static_cast<std::uint64_t>(field.occupancy() >> lane) & bit_layout::kLaneAll;
     Landing landing;
-    u128 strip = 0;
+    u128 strip = 0, connecting_strip = 0;
     unsigned connecting = 0;
     for (; landing.count < max_added && empty != 0; ++landing.count, empty &= empty - 1) {
-        const auto bit = static_cast<std::uint64_t>(__builtin_ctzll(empty));
-        const Position at{x, bit_layout::kLaneBits - 1 - bit};
-        const u128 cell = (u128{1} << bit_layout::cell_bit(at.x, at.y)) & bit_layout::kConnectionRegion;
+        // Bit r of a lane is the r-th row from the bottom: the lowest empty cell is the lowest bit.
+        const u128 cell = u128{1} << (lane + static_cast<unsigned>(__builtin_ctzll(empty)));
         strip |= cell;
-        connecting += cell != 0 ? 1 : 0;
-        landing.cells[landing.count] = at;
-        landing.around[landing.count] = neighbours(strip) & ~strip;
+        if ((cell & bit_layout::kConnectionRegion) != 0) {
+            connecting_strip |= cell;
+            ++connecting;
+        }
+        landing.strip[landing.count] = strip;
+        landing.around[landing.count] = neighbours(connecting_strip) & ~connecting_strip;
         landing.connecting[landing.count] = static_cast<std::uint8_t>(connecting);
     }
     return landing;
@@ -80,8 +83,11 @@ bool try_column(const BitField& field, const Landing& landing, std::uint64_t x, 
         if (k > landing.count) return false;  // the column is full
         // On a settled field without a pending group, only the added puyos' group can vanish.
         if (sizes != nullptr && !reaches_four(landing, k, *sizes, color_cells)) continue;
-        BitField after = field;
-        for (unsigned i = 0; i < k; ++i) after.set(landing.cells[i].x, landing.cells[i].y, color);
+        const u128 strip = landing.strip[k - 1];
+        const unsigned code = bit_code(color);
+        const BitPlanes& p = field.bit_planes();
+        BitField after = BitField::from_planes((code & 1) != 0 ? p.p0 | strip : p.p0, (code & 2) != 0 ? p.p1 | strip : p.p1,
+                                               (code & 4) != 0 ? p.p2 | strip : p.p2);
         const ChainResult chain = after.run_chain();
         if (chain.chain == 0) continue;
         result.field = after;
