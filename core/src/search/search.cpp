@@ -23,10 +23,12 @@ constexpr bool has_three_bits(u128 v) {
 // Where puyos dropped one after another into column x land: for each k up to `count` (fewer
 // than asked when the column fills up), the first k cells, the cells beside them that are in the
 // connection region, and how many of those k are in it.
+// Only the first `count` entries are written or read: the arrays are left unfilled, since clearing
+// them for every column of every evaluated field cost more than the rest of the landing.
 struct Landing {
-    std::array<u128, kMaxAddedPuyos> strip{};
-    std::array<u128, kMaxAddedPuyos> around{};
-    std::array<std::uint8_t, kMaxAddedPuyos> connecting{};
+    std::array<u128, kMaxAddedPuyos> strip;
+    std::array<u128, kMaxAddedPuyos> around;
+    std::array<std::uint8_t, kMaxAddedPuyos> connecting;
     unsigned count = 0;
 };
 
