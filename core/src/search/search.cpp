@@ -103,8 +103,10 @@ bool try_column(const BitField& field, const Landing& landing, std::uint64_t x, 
     return false;
 }
 
-template <class Visit>
-void for_each_potential_chain(const BitField& field, unsigned max_added, Visit&& visit) {
+// Fills `slot()` with each potential chain found and then calls `found()`: the chains are written
+// where the caller keeps them, with no copy per chain.
+template <class Slot, class Found>
+void for_each_potential_chain(const BitField& field, unsigned max_added, Slot&& slot, Found&& found) {
     if (max_added < 1) max_added = 1;
     if (max_added > kMaxAddedPuyos) max_added = kMaxAddedPuyos;
     // A field that is not settled, or holds a group of four (one more round of vanishing would
@@ -125,12 +127,11 @@ void for_each_potential_chain(const BitField& field, unsigned max_added, Visit&&
         }
         present[num_present++] = color;
     }
-    PotentialChain result;
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
         const Landing landing = landing_cells(field, x, max_added);
         for (std::size_t c = 0; c < num_present; ++c) {
             const GroupSizes* sizes = exact_only ? nullptr : &present_sizes[c];
-            if (try_column(field, landing, x, present[c], max_added, sizes, present_cells[c], result)) visit(result);
+            if (try_column(field, landing, x, present[c], max_added, sizes, present_cells[c], slot())) found();
         }
     }
 }
@@ -138,17 +139,21 @@ void for_each_potential_chain(const BitField& field, unsigned max_added, Visit&&
 }  // namespace
 
 void detect_potential_chains(const BitField& field, unsigned max_added, PotentialChains& out) {
+    // One chain at most per column and colour: the items never run out.
+    static_assert(kMaxPotentialChains == (kLastPlayableColumn - kFirstPlayableColumn + 1) * kGameColors.size());
     out.count = 0;
-    for_each_potential_chain(field, max_added, [&](const PotentialChain& found) {
-        if (out.count < kMaxPotentialChains) out.items[out.count++] = found;
-    });
+    for_each_potential_chain(
+        field, max_added, [&]() -> PotentialChain& { return out.items[out.count]; }, [&] { ++out.count; });
 }
 
 std::optional<PotentialChain> best_potential_chain(const BitField& field, unsigned max_added) {
     std::optional<PotentialChain> best;
-    for_each_potential_chain(field, max_added, [&](const PotentialChain& found) {
-        if (!best || found.score > best->score || (found.score == best->score && found.added < best->added)) best = found;
-    });
+    PotentialChain trial;
+    for_each_potential_chain(
+        field, max_added, [&]() -> PotentialChain& { return trial; },
+        [&] {
+            if (!best || trial.score > best->score || (trial.score == best->score && trial.added < best->added)) best = trial;
+        });
     return best;
 }
 
