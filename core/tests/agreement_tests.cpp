@@ -193,3 +193,18 @@ TEST(bit_and_array_fields_agree_on_vanish_drop_and_chain) {
     }
     CHECK(longest >= 10);
 }
+
+TEST(the_settled_chain_matches_the_full_chain_on_settled_fields_on_every_path) {
+    const RestoreCpuPath restore;
+    for (const CpuPath path : supported_cpu_paths()) {
+        CHECK(force_cpu_path(path));
+        for (const BitField& sample : sample_fields()) {
+            BitField settled = sample;
+            settled.drop();
+            BitField full = settled, fast = settled;
+            const ChainResult expected = full.run_chain();
+            const ChainTotals totals = fast.run_settled_chain();
+            CHECK(totals.score == expected.score && totals.chain == expected.chain && fast == full);
+        }
+    }
+}

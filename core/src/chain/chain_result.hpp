@@ -37,6 +37,12 @@ struct StepScores {
     }
 };
 
+// A chain's totals alone, for the searches that run many and read no step.
+struct ChainTotals {
+    std::uint32_t score = 0;
+    std::uint32_t chain = 0;
+};
+
 struct ChainResult {
     StepScores step_scores;   // one per chain step, in order
     std::uint32_t score = 0;  // their sum

@@ -26,6 +26,12 @@ void BitField::vanish(GradualChainScoreCalculator* calculator) {
     calculator->commit_chain_step();
 }
 
+ChainTotals BitField::run_settled_chain() {
+    ChainTotals totals;
+    bit_kernels::active_kernels().settled_chain_totals(planes_, totals);
+    return totals;
+}
+
 ChainResult BitField::run_chain() {
     ChainResult result;
     bit_kernels::active_kernels().chain(planes_, result);

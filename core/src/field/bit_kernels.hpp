@@ -44,6 +44,9 @@ struct KernelTable {
     bool (*vanish)(BitPlanes& field, VanishedGroups* groups);
     // Fills `result` (constructed by the caller) for the whole chain.
     void (*chain)(BitPlanes& field, ChainResult& result);
+    // The chain's totals only, on a field the caller knows gravity would not move: the loop skips
+    // its first gravity check and records no step scores (the search's potential-chain trials).
+    void (*settled_chain_totals)(BitPlanes& field, ChainTotals& totals);
     void (*find_chain_by_removal)(const BitPlanes& field, FoundChainSink sink, void* context);
 };
 

@@ -410,6 +410,15 @@ struct Kernels {
         result.chain = tally.num_steps;
     }
 
+    static void settled_chain_totals_entry(BitPlanes& field, ChainTotals& totals) {
+        Planes planes = load(field);
+        Tally tally{0, 0, nullptr};
+        chain(planes, tally, /*settled=*/true);
+        store(planes, field);
+        totals.score = tally.score;
+        totals.chain = tally.num_steps;
+    }
+
     // --- the chain search ----------------------------------------------------------------------
 
     // Every colour group touching an empty cell is removed on a copy, the copy falls and chains;
@@ -438,7 +447,8 @@ struct Kernels {
         }
     }
 
-    static constexpr KernelTable kTable = {&drop_entry, &vanish_entry, &chain_entry, &find_chain_by_removal};
+    static constexpr KernelTable kTable = {&drop_entry, &vanish_entry, &chain_entry, &settled_chain_totals_entry,
+                                              &find_chain_by_removal};
 };
 
 }  // namespace velmo::bit_kernels

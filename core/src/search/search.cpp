@@ -76,6 +76,8 @@ bool reaches_four(const Landing& landing, unsigned k, const GroupSizes& sizes, u
     }
 }
 
+ChainTotals totals_of(const ChainResult& result) { return ChainTotals{result.score, result.chain}; }
+
 // Tries one column and colour; true with `result` filled when some k <= max_added fires.
 // `color_cells`: the field's cells of `color` in the connection region; `sizes`: their groups,
 // or null where the field is not settled or has a pending group, and every trial runs its chain.
@@ -90,7 +92,8 @@ bool try_column(const BitField& field, const Landing& landing, std::uint64_t x, 
         const BitPlanes& p = field.bit_planes();
         BitField after = BitField::from_planes((code & 1) != 0 ? p.p0 | strip : p.p0, (code & 2) != 0 ? p.p1 | strip : p.p1,
                                                (code & 4) != 0 ? p.p2 | strip : p.p2);
-        const ChainResult chain = after.run_chain();
+        // A settled field with the column's lowest empty cells filled is settled still.
+        const ChainTotals chain = sizes != nullptr ? after.run_settled_chain() : totals_of(after.run_chain());
         if (chain.chain == 0) continue;
         result.field = after;
         result.chain = chain.chain;
