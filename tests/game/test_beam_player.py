@@ -25,6 +25,11 @@ MIXED_BASE = ["B_____", "RRY___", "RBB___"]
 TALL = ["R_____", "B_____", "Y_____", "G_____"] * 3 + ["R_____"]
 
 
+# A triple in the sixth column, and the same behind a fourth column 13 high that no pair crosses.
+RIGHT_TRIPLE = ["______"] * 10 + ["_____R"] * 3
+WALLED_TRIPLE = [f"___{'RBYG'[row % 4]}_{cell}" for row, cell in enumerate("_" * 10 + "RRR")]
+
+
 def features(rows, max_added=2):
     return evaluate_features(velmo.Field.from_str_array(rows), max_added=max_added)
 
@@ -38,8 +43,10 @@ def features(rows, max_added=2):
         (["R_B___", "R_B___", "R_B___"], 1, {"chain": 1, "link2": 0, "link3": 1, "left": 3}),  # the triple left over
         (["R_R___", "B_B___", "R_R___", "B_B___"], 1, {"wells": 3, "bumps": 9}),
         (TALL, 1, {"hidden": 1, "chain": 0}),
+        (RIGHT_TRIPLE, 1, {"chain": 1, "link3": 0}),
+        (WALLED_TRIPLE, 1, {"chain": 0, "link3": 1}),  # its trigger is out of reach
     ],
-    ids=["stairs", "broken-stairs", "pairs", "triples", "well", "13th-row"],
+    ids=["stairs", "broken-stairs", "pairs", "triples", "well", "13th-row", "reachable-trigger", "unreachable-trigger"],
 )
 def test_features_of_hand_built_fields(rows, max_added, expected):
     found = features(rows, max_added)

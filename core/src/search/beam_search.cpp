@@ -179,8 +179,11 @@ EvalFeatures evaluate_features(const BitField& field, unsigned max_added, const 
     std::array<std::uint64_t, kFieldWidth> height{};
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) height[x] = field.get_height(x);
 
+    // Only a trigger the pair can reach fires: a chain whose trigger column lies past a column
+    // too high to cross is no chain of this field's, however long (the player built on such
+    // chains behind a column of 13 and popped small groups until the game ended).
     PotentialChains found;
-    detect_potential_chains(field, max_added, found);
+    detect_potential_chains(field, max_added, found, reachable_columns(field));
     const PotentialChain* best = nullptr;
     double best_value = 0;
     for (std::size_t i = 0; i < found.count; ++i) {

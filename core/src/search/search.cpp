@@ -109,7 +109,7 @@ bool try_column(const BitField& field, const Landing& landing, std::uint64_t x, 
 // Fills `slot()` with each potential chain found and then calls `found()`: the chains are written
 // where the caller keeps them, with no copy per chain.
 template <class Slot, class Found>
-void for_each_potential_chain(const BitField& field, unsigned max_added, Slot&& slot, Found&& found) {
+void for_each_potential_chain(const BitField& field, unsigned max_added, ColumnSet columns, Slot&& slot, Found&& found) {
     if (max_added < 1) max_added = 1;
     if (max_added > kMaxAddedPuyos) max_added = kMaxAddedPuyos;
     // A field that is not settled, or holds a group of four (one more round of vanishing would
@@ -131,6 +131,7 @@ void for_each_potential_chain(const BitField& field, unsigned max_added, Slot&& 
         present[num_present++] = color;
     }
     for (std::uint64_t x = kFirstPlayableColumn; x <= kLastPlayableColumn; ++x) {
+        if (((columns >> x) & 1U) == 0) continue;
         const Landing landing = landing_cells(field, x, max_added);
         for (std::size_t c = 0; c < num_present; ++c) {
             const GroupSizes* sizes = exact_only ? nullptr : &present_sizes[c];
@@ -141,19 +142,19 @@ void for_each_potential_chain(const BitField& field, unsigned max_added, Slot&& 
 
 }  // namespace
 
-void detect_potential_chains(const BitField& field, unsigned max_added, PotentialChains& out) {
+void detect_potential_chains(const BitField& field, unsigned max_added, PotentialChains& out, ColumnSet columns) {
     // One chain at most per column and colour: the items never run out.
     static_assert(kMaxPotentialChains == (kLastPlayableColumn - kFirstPlayableColumn + 1) * kGameColors.size());
     out.count = 0;
     for_each_potential_chain(
-        field, max_added, [&]() -> PotentialChain& { return out.items[out.count]; }, [&] { ++out.count; });
+        field, max_added, columns, [&]() -> PotentialChain& { return out.items[out.count]; }, [&] { ++out.count; });
 }
 
 std::optional<PotentialChain> best_potential_chain(const BitField& field, unsigned max_added) {
     std::optional<PotentialChain> best;
     PotentialChain trial;
     for_each_potential_chain(
-        field, max_added, [&]() -> PotentialChain& { return trial; },
+        field, max_added, kAllColumns, [&]() -> PotentialChain& { return trial; },
         [&] {
             if (!best || trial.score > best->score || (trial.score == best->score && trial.added < best->added)) best = trial;
         });

@@ -91,8 +91,10 @@ struct PotentialChains {
 // field (in that order): the fewest puyos k = 1..max_added of that colour dropped one after
 // another into the column (each by `put`, into the lowest empty cell) after which the whole
 // chain fires; one result per column and colour that fires. A column that fills up first
-// gives none. max_added is clamped to 1..kMaxAddedPuyos.
-void detect_potential_chains(const BitField& field, unsigned max_added, PotentialChains& out);
+// gives none. max_added is clamped to 1..kMaxAddedPuyos. `columns` (bit x for column x) limits the
+// columns tried.
+inline constexpr ColumnSet kAllColumns = 0x7E;
+void detect_potential_chains(const BitField& field, unsigned max_added, PotentialChains& out, ColumnSet columns = kAllColumns);
 
 // The best of them: the highest score, ties to the fewer added puyos, then to the earlier one.
 std::optional<PotentialChain> best_potential_chain(const BitField& field, unsigned max_added);
