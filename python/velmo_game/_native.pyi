@@ -760,7 +760,7 @@ def evaluate_features(field: velmo.Field, max_added: int, weights: dict[str, flo
     The beam player's evaluation of a quiet field, feature by feature, with its value.
     """
 
-BEAM_WIDTH: int = 72
+BEAM_WIDTH: int = 96
 
 BEAM_DEPTH: int = 12
 
