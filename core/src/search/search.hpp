@@ -37,10 +37,13 @@ inline u128 cells_of_color(const BitPlanes& p, BitPuyoType color) {
     return ((code & 1) != 0 ? p.p0 : ~p.p0) & ((code & 2) != 0 ? p.p1 : ~p.p1) & p.p2 & bit_layout::kConnectionRegion;
 }
 
-// `v` and the cells beside it: above and below in its lane, and in the lanes left and right.
-inline u128 neighbours(u128 v) {
-    return v | ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
+// The cells beside those of `v`: above and below in its lane, and in the lanes left and right.
+inline u128 beside(u128 v) {
+    return ((v >> 1) & bit_layout::kLaneNotTopBit) | ((v << 1) & bit_layout::kLaneNotBottomBit) | (v << 16) | (v >> 16);
 }
+
+// `v` and the cells beside it.
+inline u128 neighbours(u128 v) { return v | beside(v); }
 
 // The cells of one colour by the size of the group they belong to. Where no group has four cells
 // (`below_four`), every group is a lone cell, a pair or a path of three, and a path of three is its
@@ -63,8 +66,7 @@ inline GroupSizes group_sizes(u128 cells) {
     const u128 vertical = up | down, horizontal = left | right;
     const u128 middles = (up & down) | (left & right) | (vertical & horizontal);
     const u128 branches = (up & down & horizontal) | (left & right & vertical);
-    const u128 middle_pairs = middles & (((middles >> 1) & bit_layout::kLaneNotTopBit) | ((middles << 1) & bit_layout::kLaneNotBottomBit) |
-                                         (middles << 16) | (middles >> 16));
+    const u128 middle_pairs = middles & beside(middles);
     GroupSizes sizes;
     sizes.triple = cells & neighbours(middles);
     sizes.pair = (vertical | horizontal) & ~sizes.triple;
@@ -93,7 +95,8 @@ struct PotentialChains {
 // chain fires; one result per column and colour that fires. A column that fills up first
 // gives none. max_added is clamped to 1..kMaxAddedPuyos. `columns` (bit x for column x) limits the
 // columns tried.
-inline constexpr ColumnSet kAllColumns = 0x7E;
+inline constexpr ColumnSet kAllColumns = ColumnSet(((1U << (kLastPlayableColumn + 1)) - 1) & ~((1U << kFirstPlayableColumn) - 1));
+static_assert(kAllColumns == 0x7E);
 void detect_potential_chains(const BitField& field, unsigned max_added, PotentialChains& out, ColumnSet columns = kAllColumns);
 
 // The best of them: the highest score, ties to the fewer added puyos, then to the earlier one.
