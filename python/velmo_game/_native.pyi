@@ -747,7 +747,7 @@ def expand_batch_planes(fields: numpy.typing.NDArray[numpy.uint64], pairs: numpy
     Expands every row into the output buffers with the interpreter lock released; returns -1, or the first row whose field or pair is invalid (that row and later ones are not written). Every array must already have its dtype and be C-contiguous (TypeError otherwise).
     """
 
-def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, legacy: bool, fixed_queues: bool, incoming_ojama: int = 0, incoming_level: int = 0, target_points: int = ..., max_ojama_per_fall: int = ..., in_match: bool = False) -> tuple[int, int, int]:
+def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, legacy: bool, fixed_queues: bool, settle_queues: int = ..., incoming_ojama: int = 0, incoming_level: int = 0, target_points: int = ..., max_ojama_per_fall: int = ..., in_match: bool = False) -> tuple[int, int, int]:
     """
     The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; runs without the interpreter lock and stops early on Ctrl-C. In a match, ``incoming_ojama`` fall after the placement ``incoming_level`` placements from now (0: this one), less what chains fired before then offset at ``target_points`` each, at most ``max_ojama_per_fall`` at once; ``in_match`` weighs the spawn column's costs by the ``match_spawn`` weight.
     """
@@ -781,6 +781,8 @@ BEAM_THREADS: int = 1
 BEAM_DISCOUNT: float = 0.97
 
 BEAM_FIXED_QUEUES: bool = False
+
+BEAM_SETTLE_QUEUES: int = 0
 
 SPAWN_COLUMN: int = 2
 

@@ -282,7 +282,8 @@ class BeamSearch:
     subtree reaches: the best chain fired below it (discounted by ``discount`` per sampled level;
     one worth ``fire_score`` or more beats every quiet outcome; a leaf's own potential chain worth
     firing counts as fired just past the horizon) or else its best leaf's evaluation, averaged
-    over the futures. The evaluation (``weights``, by name; see
+    over the futures. With ``settle_queues`` the first that many futures are searched first, and
+    the others only when those differ on the first move (0: every future, always). The evaluation (``weights``, by name; see
     ``velmo_game.search.evaluate_features``) only keeps positions in the beam. The chain waited
     for shrinks as the field fills, and near the top any chain in reach is taken. ``end_turn`` is
     the game's length in placements (nothing is searched past it, and its last placements fire the
@@ -319,6 +320,7 @@ class BeamSearch:
         weights: dict[str, float] | None = None,
         legacy: bool = False,
         fixed_queues: bool = _native.BEAM_FIXED_QUEUES,
+        settle_queues: int = _native.BEAM_SETTLE_QUEUES,
     ) -> None:
         if not (1 <= width <= 1 << 16 and 1 <= depth <= 256):
             raise ValueError(f"width must be in 1..65536 and depth in 1..256, not {width} and {depth}")
@@ -330,13 +332,15 @@ class BeamSearch:
             raise ValueError(f"max_added must be in 1..14, not {max_added}")
         if not (1 <= queues <= 64 and 1 <= threads <= 64):
             raise ValueError(f"queues and threads must be in 1..64, not {queues} and {threads}")
+        if not 0 <= settle_queues <= 64:
+            raise ValueError(f"settle_queues must be in 0..64, not {settle_queues}")
         if not 0 < discount <= 1:
             raise ValueError(f"discount must be in (0, 1], not {discount}")
         self.fire_score = fire_score
         self.last_turn, self.end_turn = last_turn, end_turn
         self.max_added, self.queues, self.threads, self.discount = max_added, queues, threads, discount
         self.weights = None if weights is None else dict(weights)
-        self.legacy, self.fixed_queues = legacy, fixed_queues
+        self.legacy, self.fixed_queues, self.settle_queues = legacy, fixed_queues, settle_queues
         if self.weights is not None:
             _native.evaluate_features(_EMPTY_FIELD, 1, self.weights)  # a bad name or value fails here
         #: Children evaluated and depth reached by the last choice.
@@ -363,7 +367,7 @@ class BeamSearch:
         move, self.last_nodes, self.last_depth = _native.beam_search_move(
             game, self.width, self.depth, seed, self.node_budget, self.time_budget_ms, self.fire_score,
             last_turn, end_turn, self.max_added, self.queues, self.threads, self.discount, self.weights, self.legacy,
-            self.fixed_queues, incoming_ojama=incoming, incoming_level=incoming_level, **rules,
+            self.fixed_queues, self.settle_queues, incoming_ojama=incoming, incoming_level=incoming_level, **rules,
         )
         return move
 

@@ -80,13 +80,28 @@ def moves_of(player, seed=8, moves=12):
     return chosen
 
 
-@pytest.mark.parametrize(("queues", "fixed_queues"), [(1, False), (3, False), (3, True)])
-def test_the_move_is_the_same_for_a_seed_whatever_the_thread_count(queues, fixed_queues):
-    runs = [moves_of(BeamSearch(12, 5, seed=2, queues=queues, threads=threads, fixed_queues=fixed_queues))
+@pytest.mark.parametrize(("queues", "fixed_queues", "settle"), [(1, False, 0), (3, False, 0), (3, True, 0), (4, False, 2)])
+def test_the_move_is_the_same_for_a_seed_whatever_the_thread_count(queues, fixed_queues, settle):
+    runs = [moves_of(BeamSearch(12, 5, seed=2, queues=queues, threads=threads, fixed_queues=fixed_queues,
+                                settle_queues=settle))
             for threads in (1, 2, 1)]
     assert runs[0] == runs[1] == runs[2]
     if fixed_queues:  # no pair is drawn, so the seed plays no part
         assert moves_of(BeamSearch(12, 5, seed=9, queues=queues, fixed_queues=True)) == runs[0]
+
+
+def test_the_later_futures_are_searched_only_where_the_first_ones_differ():
+    game = velmo_game.Game(8)
+    outcomes = set()
+    while game.turn < 14:
+        settled = BeamSearch(12, 6, seed=3, queues=4, settle_queues=2)
+        first, every = BeamSearch(12, 6, seed=3, queues=2), BeamSearch(12, 6, seed=3, queues=4)
+        chosen = settled.choose(game), settled.last_nodes
+        by_first, by_every = (first.choose(game), first.last_nodes), (every.choose(game), every.last_nodes)
+        assert chosen in (by_first, by_every)
+        outcomes.add(chosen == by_first)
+        game.play(chosen[0])
+    assert outcomes == {True, False}  # both happened: the two futures agreed on some turns, not on others
 
 
 @pytest.mark.parametrize(("budget", "queues"), [(300, 1), (600, 3)])
@@ -142,8 +157,9 @@ def test_presets_and_defaults():
     assert moves_of(BeamSearch.preset("legacy", width=8, depth=2), moves=4)
     with pytest.raises(ValueError, match="unknown preset"):
         BeamSearch.preset("perfect")
-    with pytest.raises(ValueError):
-        BeamSearch(queues=0)
+    for bad in ({"queues": 0}, {"settle_queues": 65}):
+        with pytest.raises(ValueError):
+            BeamSearch(**bad)
 
 
 def stairs_match(opponent_fires):

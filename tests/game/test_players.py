@@ -105,7 +105,7 @@ def test_beam_search_defaults_are_the_cores():
 
     defaults = {name: p.default for name, p in inspect.signature(BeamSearch).parameters.items()}
     native = {name: getattr(_native, "BEAM_" + name.upper()) for name in defaults if hasattr(_native, "BEAM_" + name.upper())}
-    assert len(native) == 11 and all(defaults[name] == value for name, value in native.items())
+    assert len(native) == 12 and all(defaults[name] == value for name, value in native.items())
     player = BeamSearch()
     assert all(getattr(player, name) == value for name, value in native.items())
 

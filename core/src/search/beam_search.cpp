@@ -352,6 +352,7 @@ public:
             weights_.spawn *= weights_.match_spawn;
             weights_.spawn_side *= weights_.match_spawn;
         }
+        settle_ = config.settle_queues < queues_ ? config.settle_queues : 0;
         queue_budget_ = config.node_budget == 0 ? 0 : std::max<std::uint64_t>(1, config.node_budget / queues_);
     }
 
@@ -371,25 +372,35 @@ public:
         std::vector<RootValues> per_queue(queues_);
         std::vector<std::uint64_t> nodes(queues_, 0);
         std::vector<unsigned> reached(queues_, 1);
-        const unsigned threads = std::clamp(config_.threads, 1u, queues_);
-        const auto run_queues = [&](unsigned first) {
-            for (unsigned q = first; q < queues_; q += threads) per_queue[q] = search_future(q, known, nodes[q], reached[q]);
-        };
-        if (threads == 1) {
-            run_queues(0);
-        } else {
+        const auto run_queues = [&](unsigned begin, unsigned end) {
+            const unsigned threads = std::clamp(config_.threads, 1u, end - begin);
+            const auto run = [&](unsigned first) {
+                for (unsigned q = first; q < end; q += threads) per_queue[q] = search_future(q, known, nodes[q], reached[q]);
+            };
+            if (threads == 1) {
+                run(begin);
+                return;
+            }
             std::vector<std::jthread> workers;
             workers.reserve(threads - 1);
-            for (unsigned t = 1; t < threads; ++t) workers.emplace_back(run_queues, t);
-            run_queues(0);
-        }  // the workers join here
+            for (unsigned t = 1; t < threads; ++t) workers.emplace_back(run, begin + t);
+            run(begin);
+        };  // the workers join at its end
+        // The first `settle_` futures, and the others only where those differ on the first move.
+        unsigned searched = settle_ > 0 ? settle_ : queues_;
+        run_queues(0, searched);
+        if (searched < queues_ && !unanimous(per_queue, searched)) {
+            run_queues(searched, queues_);
+            searched = queues_;
+        }
+        per_queue.resize(searched);
         RootValues combined{};
         combined.fill(kMissing);
         for (std::size_t move = 0; move < kNumMoves; ++move) {
             if (now[move] == kMissing && !has_root(roots, move)) continue;
             double sum = 0;
             for (const RootValues& values : per_queue) sum += values[move] == kMissing ? floor_of(values) : values[move];
-            combined[move] = sum / queues_;
+            combined[move] = sum / searched;
         }
         if (stats != nullptr) {
             stats->nodes = root_nodes + known.nodes;
@@ -413,6 +424,15 @@ private:
             if (v != kMissing) low = std::min(low, v);
         }
         return low == std::numeric_limits<double>::infinity() ? 0.0 : low - kFiredBonus;
+    }
+
+    // Whether the first `count` futures each choose the same first move.
+    static bool unanimous(const std::vector<RootValues>& per_queue, unsigned count) {
+        const int first = best_root(per_queue[0]);
+        for (unsigned q = 1; q < count; ++q) {
+            if (best_root(per_queue[q]) != first) return false;
+        }
+        return true;
     }
 
     static int best_root(const RootValues& values) {
@@ -640,6 +660,7 @@ private:
     std::uint64_t turn_;
     unsigned depth_ = 1;
     unsigned queues_ = 1;
+    unsigned settle_ = 0;
     std::uint64_t queue_budget_ = 0;
 };
 

@@ -139,6 +139,10 @@ struct BeamConfig {
     // At most this many futures in a match: with a third the player held its chain through small
     // attacks it could have answered, and lost more early matches to the greedy player.
     unsigned match_queues = 2;
+    // The futures searched first: when each of them chooses the same first move, the rest are not
+    // searched (0: every future, always). Where the first futures agree, further ones seldom
+    // change the move; where they differ, every future votes.
+    unsigned settle_queues = 0;
     unsigned threads = 1;                        // the futures are shared among this many threads
     double discount = 0.97;                      // per sampled level, on a chain fired that deep
     EvalWeights weights{};
