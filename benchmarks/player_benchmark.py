@@ -47,7 +47,7 @@ def best_chain_of_game(player: Player, seed: int) -> tuple[int, int, float, floa
 def player_options(args: argparse.Namespace) -> dict[str, Any]:
     options: dict[str, Any] = dict(PRESETS[args.preset])
     for name in ("width", "depth", "node_budget", "time_budget_ms", "fire_score", "max_added", "queues", "threads",
-                 "discount"):
+                 "discount", "settle_queues"):
         value = getattr(args, name)
         if value is not None:
             options[name] = value
@@ -65,6 +65,7 @@ def main() -> None:
     parser.add_argument("--width", type=int)
     parser.add_argument("--depth", type=int)
     parser.add_argument("--queues", type=int, help="futures of sampled pairs")
+    parser.add_argument("--settle-queues", type=int, help="futures searched before the others (0: all, always)")
     parser.add_argument("--threads", type=int)
     parser.add_argument("--discount", type=float)
     parser.add_argument("--node-budget", type=int, help="children evaluated per move (0: none)")

@@ -774,7 +774,7 @@ BEAM_FIRE_SCORE: int = 90000
 
 BEAM_MAX_ADDED: int = 3
 
-BEAM_QUEUES: int = 3
+BEAM_QUEUES: int = 4
 
 BEAM_THREADS: int = 1
 
@@ -782,7 +782,7 @@ BEAM_DISCOUNT: float = 0.97
 
 BEAM_FIXED_QUEUES: bool = False
 
-BEAM_SETTLE_QUEUES: int = 0
+BEAM_SETTLE_QUEUES: int = 2
 
 SPAWN_COLUMN: int = 2
 
