@@ -138,9 +138,10 @@ struct BeamConfig {
     // attacks it could have answered, and lost more early matches to the greedy player.
     unsigned match_queues = 2;
     // The futures searched first: when each of them chooses the same first move, the rest are not
-    // searched (0: every future, always). Two of four agree on about half the moves, so four
-    // futures cost what three did; over 500 games that gained 1,500 in the median and 4 games in
-    // 100 at both 80,000 and 100,000 over three futures.
+    // searched (0: every future, always). The first two of four agree on about half the moves,
+    // where the other two change one move in twelve, so four futures cost what three did; over
+    // 500 games that gained 1,500 in the median and 4 games in 100 at both 80,000 and 100,000
+    // over three futures.
     unsigned settle_queues = 2;
     unsigned threads = 1;                        // the futures are shared among this many threads
     double discount = 0.97;                      // per sampled level, on a chain fired that deep
