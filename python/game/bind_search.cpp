@@ -233,8 +233,8 @@ int search_interruptibly(const velmo::Game& position, velmo::BeamConfig config, 
 nb::tuple beam_move(const velmo::Game& game, unsigned width, unsigned depth, nb::handle seed, nb::handle node_budget,
                     double time_budget_ms, std::uint32_t fire_score, nb::handle last_turn, nb::handle end_turn,
                     nb::handle max_added, unsigned queues, unsigned threads, double discount, nb::handle weights,
-                    bool legacy, bool fixed_queues, unsigned settle_queues, std::uint32_t incoming_ojama, unsigned incoming_level,
-                    std::uint32_t target_points, std::uint32_t max_ojama_per_fall, bool in_match) {
+                    bool legacy, bool fixed_queues, unsigned settle_queues, std::uint32_t incoming_ojama,
+                    unsigned incoming_level, std::uint32_t target_points, std::uint32_t max_ojama_per_fall, bool in_match) {
     if (!(time_budget_ms >= 0)) raise_value_error("time_budget_ms must be a number >= 0, not " + std::to_string(time_budget_ms));
     velmo::BeamConfig config;
     config.width = width;
@@ -327,14 +327,15 @@ void bind_search(nb::module_& m) {
           "have its dtype and be C-contiguous (TypeError otherwise).");
     m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
           "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a, "queues"_a, "threads"_a,
-          "discount"_a, "weights"_a.none(), "legacy"_a, "fixed_queues"_a, "settle_queues"_a = velmo::BeamConfig{}.settle_queues, "incoming_ojama"_a = 0u,
-          "incoming_level"_a = 0u, "target_points"_a = velmo::Rules{}.target_points,
+          "discount"_a, "weights"_a.none(), "legacy"_a, "fixed_queues"_a,
+          "settle_queues"_a = velmo::BeamConfig{}.settle_queues, "incoming_ojama"_a = 0u, "incoming_level"_a = 0u, "target_points"_a = velmo::Rules{}.target_points,
           "max_ojama_per_fall"_a = velmo::Rules{}.max_ojama_per_fall, "in_match"_a = false,
           nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "
                   "time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, "
                   "max_added: int, queues: int, threads: int, discount: float, weights: dict[str, float] | None, "
-                  "legacy: bool, fixed_queues: bool, settle_queues: int = ..., incoming_ojama: int = 0, incoming_level: int = 0, "
-                  "target_points: int = ..., max_ojama_per_fall: int = ..., in_match: bool = False) -> tuple[int, int, int]"),
+                  "legacy: bool, fixed_queues: bool, settle_queues: int = ..., incoming_ojama: int = 0, "
+                  "incoming_level: int = 0, target_points: int = ..., max_ojama_per_fall: int = ..., in_match: bool = False) "
+                  "-> tuple[int, int, int]"),
           "The beam-search player's move for a game (-1 when none), the children evaluated and the depth reached; "
           "runs without the interpreter lock and stops early on Ctrl-C. In a match, ``incoming_ojama`` fall after "
           "the placement ``incoming_level`` placements from now (0: this one), less what chains fired before then "

@@ -87,7 +87,7 @@ def test_the_move_is_the_same_for_a_seed_whatever_the_thread_count(queues, fixed
             for threads in (1, 2, 1)]
     assert runs[0] == runs[1] == runs[2]
     if fixed_queues:  # no pair is drawn, so the seed plays no part
-        assert moves_of(BeamSearch(12, 5, seed=9, queues=queues, fixed_queues=True)) == runs[0]
+        assert moves_of(BeamSearch(12, 5, seed=9, queues=queues, fixed_queues=True, settle_queues=settle)) == runs[0]
 
 
 def test_the_later_futures_are_searched_only_where_the_first_ones_differ():
@@ -95,7 +95,7 @@ def test_the_later_futures_are_searched_only_where_the_first_ones_differ():
     outcomes = set()
     while game.turn < 14:
         settled = BeamSearch(12, 6, seed=3, queues=4, settle_queues=2)
-        first, every = BeamSearch(12, 6, seed=3, queues=2), BeamSearch(12, 6, seed=3, queues=4)
+        first, every = BeamSearch(12, 6, seed=3, queues=2), BeamSearch(12, 6, seed=3, queues=4, settle_queues=0)
         chosen = settled.choose(game), settled.last_nodes
         by_first, by_every = (first.choose(game), first.last_nodes), (every.choose(game), every.last_nodes)
         assert chosen in (by_first, by_every)
