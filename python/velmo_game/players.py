@@ -285,8 +285,8 @@ class BeamSearch:
     over the futures. With ``settle_queues`` the first that many futures are searched first, and
     the others only when those differ on the first move (0: every future, always). The
     evaluation (``weights``, by name; see ``velmo_game.search.evaluate_features``) only keeps
-    positions in the beam. The chain waited for shrinks as the field fills, and near the top any
-    chain in reach is taken. ``end_turn`` is the game's length in placements (nothing is searched
+    positions in the beam. The chain waited for shrinks as the field fills, and near the top (of
+    the field moved from) any chain in reach is taken. ``end_turn`` is the game's length in placements (nothing is searched
     past it, and its last placements fire the biggest chain in reach); from turn ``last_turn`` on
     any chain fires. ``node_budget`` (children
     evaluated, all futures together) and ``time_budget_ms`` bound each move; 0 means no bound.

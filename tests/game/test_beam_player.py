@@ -137,6 +137,17 @@ def test_the_biggest_chain_below_a_move_chooses_it():
     assert (first.score, second.score) == (0, 1500)
 
 
+def test_stacking_a_column_to_the_top_buys_no_chain():
+    """Any chain is worth firing from a field near the top, but only from the one the player
+    moves from: R R on the 11-high fourth column (to 13) would otherwise let B B's 40 points
+    outrank every quiet move."""
+    column = "YG" * 6
+    rows = [("B" if row >= 9 else "_") + f"__{column[row]}__" for row in range(11)]
+    game = velmo_game.Game(field=velmo.Field.from_str_array(rows), sequence=[P(4, 4), P(5, 5), P(7, 6)], visible=2)
+    game.play(BeamSearch(32, 2).choose(game))
+    assert game.field.get_height(3) == 11
+
+
 @pytest.mark.parametrize("leaf_chain", [0, 1])
 def test_a_potential_chain_held_at_the_horizon_outweighs_a_smaller_one_fired_now(leaf_chain):
     """Any chain is worth firing; B B pops the stairs' middle (100 points) and breaks them. With

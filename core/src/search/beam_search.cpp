@@ -269,14 +269,21 @@ double evaluate_position(const BitField& field, unsigned max_added, const EvalWe
 
 namespace {
 
-// The smallest score worth firing on `field` (before the fire).
-std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score, const EvalWeights& w) {
-    // Close to the top the biggest chain in reach beats losing the game (the spawn column at 12
-    // has lost already: there the rule never fires, and the search steers clear of the top).
-    if (static_cast<double>(field.get_height(kDeathColumn)) >= w.fire_height ||
-        static_cast<double>(field.get_height(kDeathColumn + 1)) >= w.fire_side_height) {
-        return 1;
-    }
+// Whether the field is so close to the top that the biggest chain in reach beats losing the game
+// (the spawn column at 12 has lost already: there the rule never fires, and the search steers
+// clear of the top).
+bool near_the_top(const BitField& field, const EvalWeights& w) {
+    return static_cast<double>(field.get_height(kDeathColumn)) >= w.fire_height ||
+           static_cast<double>(field.get_height(kDeathColumn + 1)) >= w.fire_side_height;
+}
+
+// The smallest score worth firing on `field` (before the fire). `near_top`: whether the position
+// the player moves from is near the top. Only that position's height counts: judged on each
+// position searched, the rule paid a move for stacking a column up to the top, since any chain
+// fired after it then outranked every quiet outcome (the player walled off its own trigger to
+// cash a chain of a few hundred points).
+std::uint32_t worth_firing(const BitField& field, std::uint32_t fire_score, const EvalWeights& w, bool near_top) {
+    if (near_top) return 1;
     const auto puyos = static_cast<double>(field.get_num_puyos());
     if (puyos <= w.crowded) return fire_score;
     if (puyos >= w.full) return 1;
@@ -344,6 +351,7 @@ public:
     Search(const Game& game, const BeamConfig& config)
         : game_(game), config_(config), weights_(config.weights), started_(Clock::now()), width_(std::max(1u, config.width)),
           max_added_(std::clamp(config.max_added, 1u, kMaxAddedPuyos)), turn_(game.turn()) {
+        near_top_ = near_the_top(game.field(), weights_);
         depth_ = std::max(1u, config.depth);
         if (config.end_turn > turn_ && config.end_turn - turn_ < depth_) depth_ = static_cast<unsigned>(config.end_turn - turn_);
         queues_ = std::max(1u, config.queues);
@@ -471,7 +479,7 @@ private:
         for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
         // When the game ends within the horizon, only the chains fired count, whenever they are fired.
         const bool any = any_chain_fires(level) || game_ends_within_horizon();
-        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score, weights_);
+        const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score, weights_, near_top_);
         return score >= threshold ? value + kFiredBonus : value;
     }
 
@@ -480,7 +488,7 @@ private:
     // missed the trigger within the horizon says little against building on.
     double held_chain_value(const Node& leaf, unsigned levels) const {
         const EvalWeights& w = weights_;
-        if (w.leaf_chain <= 0 || leaf.chain_score < worth_firing(leaf.field, config_.fire_score, w)) return kMissing;
+        if (w.leaf_chain <= 0 || leaf.chain_score < worth_firing(leaf.field, config_.fire_score, w, near_top_)) return kMissing;
         const unsigned sampled = levels > game_.visible() ? levels - game_.visible() : 0;
         double value = w.leaf_chain * static_cast<double>(leaf.chain_score);
         for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
@@ -662,6 +670,7 @@ private:
     unsigned queues_ = 1;
     unsigned settle_ = 0;
     std::uint64_t queue_budget_ = 0;
+    bool near_top_ = false;  // the field moved from is near the top: any chain is worth firing
 };
 
 }  // namespace
