@@ -58,15 +58,19 @@ struct EvalWeights {
     // A leaf's potential chain worth firing counts as fired past the horizon, by this share of its
     // score (0: only chains fired within the horizon count).
     double leaf_chain = 1;
-    // Per squared row of the spawn column above the 8th, and of its neighbours above the 9th. Half
-    // of the former 10,000 and 5,000: the lighter costs let the build use those columns' top rows
-    // before it fires, a longer chain on the same field (the median up by 1,000 to 4,100 and the
-    // share at 100,000 by 1 to 10 points on each of three sets of 100 seeds).
-    double spawn = 5000;
-    double spawn_side = 2500;
+    // Per squared row of the spawn column above the 8th, and of its neighbours above the 9th. A
+    // quarter of the former 10,000 and 5,000: the lighter costs let the build use those columns'
+    // top rows before it fires, a longer chain on the same field. Halving them first raised the
+    // median by 1,000 to 4,100 on each of three sets of 100 seeds; halving them again, once the
+    // top rule read only the field moved from, by 1,550 over 500 games and the share at 100,000
+    // by 4 points.
+    double spawn = 2500;
+    double spawn_side = 1250;
     // Those two costs' multiple in a match, where ojama lands on the stack: at the one-player
-    // costs the player lost more matches to small early attacks.
-    double match_spawn = 2;
+    // costs the player lost more matches to small early attacks. 4 keeps a match's costs at
+    // 10,000 and 5,000, where they were before the one-player costs were halved again (at twice
+    // the halved costs it lost 8 of 200 games to the greedy player on seeds 100 to 199).
+    double match_spawn = 4;
     // Puyos from which the score worth firing falls, linearly, to any chain at `full`.
     double crowded = static_cast<double>(kCrowdedPuyos), full = static_cast<double>(kFullPuyos);
     // Heights of the spawn column and of the column right of it, on the field the player moves
