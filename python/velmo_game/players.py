@@ -171,7 +171,7 @@ class GreedyPlayer:
 PRESETS: dict[str, dict[str, Any]] = {
     "fast": {"width": 32, "depth": 10, "queues": 1, "max_added": 2},
     "default": {},
-    "strong": {"queues": 4, "settle_queues": 0},
+    "strong": {"width": 128, "queues": 4, "settle_queues": 0},
     "legacy": {"width": 96, "depth": 16, "max_added": 2, "legacy": True},
 }
 
