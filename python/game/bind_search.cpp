@@ -328,7 +328,8 @@ void bind_search(nb::module_& m) {
     m.def("beam_search_move", &beam_move, "game"_a, "width"_a, "depth"_a, "seed"_a, "node_budget"_a, "time_budget_ms"_a,
           "fire_score"_a, "last_turn"_a.none(), "end_turn"_a.none(), "max_added"_a, "queues"_a, "threads"_a,
           "discount"_a, "weights"_a.none(), "legacy"_a, "fixed_queues"_a,
-          "settle_queues"_a = velmo::BeamConfig{}.settle_queues, "incoming_ojama"_a = 0u, "incoming_level"_a = 0u, "target_points"_a = velmo::Rules{}.target_points,
+          "settle_queues"_a = velmo::BeamConfig{}.settle_queues, "incoming_ojama"_a = 0u, "incoming_level"_a = 0u,
+          "target_points"_a = velmo::Rules{}.target_points,
           "max_ojama_per_fall"_a = velmo::Rules{}.max_ojama_per_fall, "in_match"_a = false,
           nb::sig("def beam_search_move(game: Game, width: int, depth: int, seed: int, node_budget: int, "
                   "time_budget_ms: float, fire_score: int, last_turn: int | None, end_turn: int | None, "

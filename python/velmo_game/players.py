@@ -286,9 +286,9 @@ class BeamSearch:
     the others only when those differ on the first move (0: every future, always). The
     evaluation (``weights``, by name; see ``velmo_game.search.evaluate_features``) only keeps
     positions in the beam. The chain waited for shrinks as the field fills, and near the top (of
-    the field moved from) any chain in reach is taken. ``end_turn`` is the game's length in placements (nothing is searched
-    past it, and its last placements fire the biggest chain in reach); from turn ``last_turn`` on
-    any chain fires. ``node_budget`` (children
+    the field moved from) any chain in reach is taken. ``end_turn`` is the game's length in
+    placements (nothing is searched past it, and its last placements fire the biggest chain in
+    reach); from turn ``last_turn`` on any chain fires. ``node_budget`` (children
     evaluated, all futures together) and ``time_budget_ms`` bound each move; 0 means no bound.
     ``threads`` share the futures: the move is the same for any thread count. With no time bound
     the choice depends only on the options and the position, on every machine. Options left out

@@ -74,8 +74,9 @@ struct EvalWeights {
     // Puyos from which the score worth firing falls, linearly, to any chain at `full`.
     double crowded = static_cast<double>(kCrowdedPuyos), full = static_cast<double>(kFullPuyos);
     // Heights of the spawn column and of the column right of it, on the field the player moves
-    // from, from which any chain is worth firing. 12 and 13: only a column in the 13th row forces a fire; forcing one from 11 and 12
-    // fired 60,000-point chains in games that went on to build 90,000 (a tenth lower mean).
+    // from, from which any chain is worth firing. 12 and 13: only a column in the 13th row forces
+    // a fire; forcing one from 11 and 12 fired 60,000-point chains in games that went on to build
+    // 90,000 (a tenth lower mean).
     double fire_height = 12, fire_side_height = 13;
     // Puyo counts that bound the stages, and the multipliers of the chain terms in each.
     double build_end = 30, end_start = 56;
