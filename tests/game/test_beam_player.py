@@ -158,6 +158,16 @@ def test_a_potential_chain_held_at_the_horizon_outweighs_a_smaller_one_fired_now
     assert (children.scores[children.moves.index(move)] > 0) == (leaf_chain == 0)
 
 
+@pytest.mark.parametrize("drawn", [0.01, 1])
+def test_a_chain_on_drawn_pairs_counts_its_drawn_share(drawn):
+    """With no pair shown past the current one, the stairs held at the horizon lie on drawn
+    pairs: at a hundredth of their score they weigh less than B B's 100 points now."""
+    game = velmo_game.Game(field=velmo.Field.from_str_array(STAIRS), sequence=[P(5, 5), P(7, 6)], visible=0)
+    move = BeamSearch(8, 1, fire_score=1, weights={"drawn": drawn}).choose(game)
+    children = expand(game.field, P(5, 5))
+    assert (children.scores[children.moves.index(move)] > 0) == (drawn < 1)
+
+
 def test_presets_and_defaults():
     assert set(PRESETS) >= {"fast", "default", "strong", "legacy"}
     defaults = BeamSearch.defaults()

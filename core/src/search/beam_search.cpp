@@ -472,11 +472,18 @@ private:
         return config_.end_turn != ~std::uint64_t{0} && turn_ + depth_ >= config_.end_turn;
     }
 
+    // `value` of a chain fired (or held) on `level`: past the pairs the player sees, the `drawn`
+    // share of it, discounted per drawn level.
+    double on_drawn_pairs(double value, unsigned level) const {
+        const unsigned drawn_levels = level > game_.visible() ? level - game_.visible() : 0;
+        if (drawn_levels > 0) value *= weights_.drawn;
+        for (unsigned i = 0; i < drawn_levels; ++i) value *= config_.discount;
+        return value;
+    }
+
     // The value of a chain of `score` fired on `level` from a position holding `parent`.
     double fired_value(std::uint32_t score, unsigned level, const BitField& parent) const {
-        const unsigned sampled = level > game_.visible() ? level - game_.visible() : 0;
-        double value = static_cast<double>(score);
-        for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
+        const double value = on_drawn_pairs(static_cast<double>(score), level);
         // When the game ends within the horizon, only the chains fired count, whenever they are fired.
         const bool any = any_chain_fires(level) || game_ends_within_horizon();
         const std::uint32_t threshold = any ? 1 : worth_firing(parent, config_.fire_score, weights_, near_top_);
@@ -489,10 +496,7 @@ private:
     double held_chain_value(const Node& leaf, unsigned levels) const {
         const EvalWeights& w = weights_;
         if (w.leaf_chain <= 0 || leaf.chain_score < worth_firing(leaf.field, config_.fire_score, w, near_top_)) return kMissing;
-        const unsigned sampled = levels > game_.visible() ? levels - game_.visible() : 0;
-        double value = w.leaf_chain * static_cast<double>(leaf.chain_score);
-        for (unsigned i = 0; i < sampled; ++i) value *= config_.discount;
-        return value + kFiredBonus;
+        return on_drawn_pairs(w.leaf_chain * static_cast<double>(leaf.chain_score), levels) + kFiredBonus;
     }
 
     // The cost a move pays on top of its child's evaluation: a split pair, puyos of a small chain.

@@ -58,6 +58,13 @@ struct EvalWeights {
     // A leaf's potential chain worth firing counts as fired past the horizon, by this share of its
     // score (0: only chains fired within the horizon count).
     double leaf_chain = 1;
+    // The share of its discounted score a chain fired on drawn pairs (or held at a leaf below
+    // them) counts, against one fired on the pairs the player sees. Above 1: the player searches
+    // again each turn with the pairs it then sees, and builds on past one future's plan, so it
+    // gains by waiting a little longer for the bigger chain. Over 500 games 1.1 raised the median
+    // by 1,600 and the share at 100,000 by 2.4 points; 0.9 fired 80,000-point chains where the
+    // default went on to 110,000 (a median lower by 4,300 on one set of 100).
+    double drawn = 1.1;
     // Per squared row of the spawn column above the 8th, and of its neighbours above the 9th. A
     // quarter of the former 10,000 and 5,000: the lighter costs let the build use those columns'
     // top rows before it fires, a longer chain on the same field. Halving them first raised the
@@ -106,6 +113,7 @@ inline constexpr EvalWeightField kEvalWeightFields[] = {
     {"popped", &EvalWeights::popped},
     {"left", &EvalWeights::left},
     {"leaf_chain", &EvalWeights::leaf_chain},
+    {"drawn", &EvalWeights::drawn},
     {"spawn", &EvalWeights::spawn},
     {"spawn_side", &EvalWeights::spawn_side},
     {"match_spawn", &EvalWeights::match_spawn},
