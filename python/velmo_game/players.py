@@ -167,11 +167,13 @@ class GreedyPlayer:
 
 #: Named settings of :class:`BeamSearch` (``BeamSearch.preset(name)``); docs/search.md gives each
 #: one's strength and cost. ``"legacy"`` is the player as it was before it chose its move by the
-#: chains its search reaches (its own search and evaluation), at width 96 and depth 16.
+#: chains its search reaches (its own search and evaluation), at width 96 and depth 16. The
+#: ``"strong"`` search, wider and with every future, counts a chain on drawn pairs at its score:
+#: the default's share above it made it wait too long (docs/search.md).
 PRESETS: dict[str, dict[str, Any]] = {
     "fast": {"width": 32, "depth": 10, "queues": 1, "max_added": 2},
     "default": {},
-    "strong": {"width": 128, "queues": 4, "settle_queues": 0},
+    "strong": {"width": 128, "queues": 4, "settle_queues": 0, "weights": {"drawn": 1.0}},
     "legacy": {"width": 96, "depth": 16, "max_added": 2, "legacy": True},
 }
 
@@ -355,10 +357,14 @@ class BeamSearch:
     @classmethod
     def preset(cls, name: str, **options: Any) -> BeamSearch:
         """The player of a named setting (``"fast"``, ``"default"``, ``"strong"``, ``"legacy"``);
-        ``options`` override it (``seed``, ``end_turn``, ...)."""
+        ``options`` override it (``seed``, ``end_turn``, ...; ``weights`` override the preset's
+        weights by name)."""
         if name not in PRESETS:
             raise ValueError(f"unknown preset {name!r}; expected one of {', '.join(map(repr, PRESETS))}")
-        return cls(**{**PRESETS[name], **options})
+        setting = {**PRESETS[name], **options}
+        if "weights" in PRESETS[name] and options.get("weights") is not None:
+            setting["weights"] = {**PRESETS[name]["weights"], **options["weights"]}
+        return cls(**setting)
 
     def _search(self, game: Game, seed: int, last_turn: int | None, end_turn: int | None, incoming: int = 0,
                 incoming_level: int = 0, match: Match | None = None) -> int:

@@ -173,6 +173,8 @@ def test_presets_and_defaults():
     defaults = BeamSearch.defaults()
     assert BeamSearch().width == defaults["width"] and BeamSearch().depth == defaults["depth"]
     assert BeamSearch.preset("strong", seed=5).seed == 5
+    # Weights given to a preset override its own by name, not all of them.
+    assert BeamSearch.preset("strong", weights={"popped": 1}).weights == PRESETS["strong"]["weights"] | {"popped": 1}
     # The strong preset searches every future on every move; the default skips some.
     strong, default, game = BeamSearch.preset("strong", width=8), BeamSearch(width=8), velmo_game.Game(5)
     costs = set()
