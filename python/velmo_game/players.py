@@ -173,7 +173,7 @@ class GreedyPlayer:
 PRESETS: dict[str, dict[str, Any]] = {
     "fast": {"width": 32, "depth": 10, "queues": 1, "max_added": 2},
     "default": {},
-    "strong": {"width": 128, "queues": 4, "settle_queues": 0, "weights": {"drawn": 1.0}},
+    "strong": {"width": 160, "queues": 4, "settle_queues": 0, "weights": {"drawn": 1.0}},
     "legacy": {"width": 96, "depth": 16, "max_added": 2, "legacy": True},
 }
 
