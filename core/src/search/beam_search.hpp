@@ -62,8 +62,9 @@ struct EvalWeights {
     // them) counts, against one fired on the pairs the player sees. Above 1: the player searches
     // again each turn with the pairs it then sees, and builds on past one future's plan, so it
     // gains by waiting a little longer for the bigger chain. Over 500 games 1.1 raised the median
-    // by 1,600 and the share at 100,000 by 2.4 points; 0.9 fired 80,000-point chains where the
-    // default went on to 110,000 (a median lower by 4,300 on one set of 100).
+    // by 1,600 and the share at 100,000 by 2.4 points, for one point less at 80,000; 0.9 fired
+    // 80,000-point chains where the default went on to 110,000 (a median lower by 4,300 on one
+    // set of 100), and 1.2 waited too long.
     double drawn = 1.1;
     // Per squared row of the spawn column above the 8th, and of its neighbours above the 9th. A
     // quarter of the former 10,000 and 5,000: the lighter costs let the build use those columns'
